@@ -1,0 +1,894 @@
+#include "config/xml_document.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "config/xml_entities.h"
+
+namespace wayfarer {
+namespace {
+
+// Byte classes, one table lookup per byte in the scanning loops.
+enum : uint8_t {
+    kSpace = 1,           // tab, line feed, carriage return, space
+    kNameStart = 2,       // may follow "<" in a start tag
+    kNameEnd = 4,         // ends a tag name while indexing: space, "/", ">"
+    kTagNameStop = 8,     // ends a tag name when it is compared with a search name
+    kAttrTokenStop = 16,  // ends an attribute name token
+    kValueStop = 32,      // ends an unquoted value token
+};
+
+constexpr std::array<uint8_t, 256> MakeClasses() {
+    std::array<uint8_t, 256> c{};
+    for (unsigned b = 0; b < 256; ++b) {
+        uint8_t k = 0;
+        const bool space = b == '\t' || b == '\n' || b == '\r' || b == ' ';
+        if (space) {
+            k |= kSpace | kNameEnd | kTagNameStop | kAttrTokenStop | kValueStop;
+        }
+        if ((b >= 'A' && b <= 'Z') || b == '_' || b == ':' || b > 0x60) {
+            k |= kNameStart;
+        }
+        if (b == '/' || b == '>') {
+            k |= kNameEnd;
+        }
+        if (b == '!' || b == '"' || b == '\'' || b == '/' || b == ';' || b == '<' || b == '=' ||
+            b == '>' || b == '?' || b == '\\') {
+            k |= kTagNameStop;
+        }
+        if (b == '/' || b == '=' || b == '>' || b == '?') {
+            k |= kAttrTokenStop;
+        }
+        if (b == '>') {
+            k |= kValueStop;
+        }
+        c[b] = k;
+    }
+    return c;
+}
+
+constexpr std::array<uint8_t, 256> kClasses = MakeClasses();
+
+inline bool Is(char c, uint8_t cls) { return (kClasses[static_cast<unsigned char>(c)] & cls) != 0; }
+
+constexpr uint32_t kEmptyTag = 0x10000;  // node flag: "/>" closes the start tag
+
+struct Node {
+    NodeKind kind = NodeKind::EndOfText;
+    const char* start = nullptr;
+    const char* end = nullptr;  // one past the node
+    const char* name = nullptr;
+    size_t nameLength = 0;
+    uint32_t flags = 0;
+    // Error nodes only.
+    std::string_view errorId;
+    std::string_view errorType;
+};
+
+// The text ended inside a tag: an error node up to the end, naming what was
+// open.
+void Unterminated(Node& n, const char* end, std::string_view type) {
+    n.kind = NodeKind::Error;
+    n.end = end;
+    n.errorId = "unterminated_tag_syntax";
+    n.errorType = type;
+}
+
+// A malformed tag: the error node runs from the offending byte to the next ">"
+// (included) or stops before a "<", so the scan picks up the next real tag.
+void ErrorNode(Node& n, const char* from, const char* end, std::string_view id) {
+    for (const char* q = from; q < end; ++q) {
+        if (*q == '>' || *q == '<') {
+            n.kind = NodeKind::Error;
+            n.end = *q == '>' ? q + 1 : q;
+            n.errorId = id;
+            return;
+        }
+    }
+    Unterminated(n, end, "tag");
+}
+
+const char* ScanName(const char* q, const char* end) {
+    while (q < end && !Is(*q, kNameEnd)) {
+        ++q;
+    }
+    return q;
+}
+
+// Finds the ">" that closes a start or end tag, from the end of its name.
+// Quotes count only as an attribute value after "="; an unquoted value runs
+// to a space. Returns `end` when there is no such ">".
+const char* FindTagEnd(const char* q, const char* end, bool& emptyTag) {
+    enum { kOutside, kAfterEquals, kUnquoted } state = kOutside;
+    const char* valueStart = nullptr;
+    for (; q < end; ++q) {
+        const char c = *q;
+        if (c == '>') {
+            // A "/" that ends an unquoted value belongs to it, unless it
+            // stands alone after a space ("a= />").
+            emptyTag = q[-1] == '/' &&
+                       (state != kUnquoted || (q - 1 == valueStart && Is(q[-2], kSpace)));
+            return q;
+        }
+        switch (state) {
+            case kOutside:
+                if (c == '=') {
+                    state = kAfterEquals;
+                }
+                break;
+            case kAfterEquals:
+                if (c == '"' || c == '\'') {
+                    const void* close = std::memchr(q + 1, c, static_cast<size_t>(end - q - 1));
+                    if (close == nullptr) {
+                        return end;
+                    }
+                    q = static_cast<const char*>(close);
+                    state = kOutside;
+                } else if (!Is(c, kSpace) && c != '=') {
+                    valueStart = q;
+                    state = kUnquoted;
+                }
+                break;
+            case kUnquoted:
+                if (Is(c, kSpace)) {
+                    state = kOutside;
+                }
+                break;
+        }
+    }
+    return end;
+}
+
+// Finds the ">" ending a comment, CDATA section or processing instruction:
+// the first one preceded by `marker` (its last byte being the ">"), where the
+// marker begins at or after `from`, so "<!-->" does not close itself.
+const char* FindMarkedEnd(const char* from, const char* end, std::string_view marker) {
+    const size_t before = marker.size() - 1;
+    if (static_cast<size_t>(end - from) <= before) {
+        return end;
+    }
+    for (const char* q = from + before; q < end;) {
+        const void* gt = std::memchr(q, '>', static_cast<size_t>(end - q));
+        if (gt == nullptr) {
+            return end;
+        }
+        const char* g = static_cast<const char*>(gt);
+        if (std::memcmp(g - before, marker.data(), before) == 0) {
+            return g;
+        }
+        q = g + 1;
+    }
+    return end;
+}
+
+// A document type: ends at the first ">" outside quotes and outside nested
+// "<!ELEMENT", "<!ATTLIST", "<!ENTITY", "<!NOTATION" declarations and comments.
+// A "<!-" that does not open a comment is tolerated as a declaration; any
+// other "<!" makes the whole document type an error node.
+void ScanDocumentType(const char* p, const char* end, Node& n) {
+    char quote = 0;
+    bool nested = false;
+    for (const char* q = p + 3; q < end; ++q) {
+        const char c = *q;
+        if (quote != 0) {
+            if (c == quote) {
+                quote = 0;
+            }
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == '>') {
+            if (!nested) {
+                n.kind = NodeKind::DocumentType;
+                n.end = q + 1;
+                return;
+            }
+            nested = false;
+        } else if (c == '<' && q + 1 < end && q[1] == '!') {
+            if (q + 2 >= end) {
+                break;
+            }
+            const char d = q[2];
+            if (d == '-' && q + 3 < end && q[3] == '-') {
+                const char* close = FindMarkedEnd(q + 4, end, "-->");
+                if (close == end) {
+                    break;
+                }
+                q = close;
+            } else if (d == 'A' || d == 'E' || d == 'N' || d == '-') {
+                nested = true;
+                q += 2;
+            } else {
+                ErrorNode(n, q + 2, end, "doctype_tag_syntax");
+                return;
+            }
+        }
+    }
+    Unterminated(n, end, "document_type");
+}
+
+// Returns the node that starts at `p`; `end` is the end of the text.
+NodeKind ScanNode(const char* p, const char* end, Node& n) {
+    n.start = p;
+    n.flags = 0;
+    n.name = nullptr;
+    n.nameLength = 0;
+    n.errorType = {};
+    if (p >= end) {
+        n.kind = NodeKind::EndOfText;
+        n.end = p;
+        return n.kind;
+    }
+    if (*p != '<') {
+        const char* q = p;
+        while (q < end && Is(*q, kSpace)) {
+            ++q;
+        }
+        if (q == end || *q == '<') {
+            n.kind = NodeKind::Whitespace;
+            n.end = q;
+        } else {
+            const void* lt = std::memchr(q, '<', static_cast<size_t>(end - q));
+            n.kind = NodeKind::Text;
+            n.end = lt != nullptr ? static_cast<const char*>(lt) : end;
+        }
+        return n.kind;
+    }
+
+    if (p + 1 >= end) {
+        ErrorNode(n, p + 1, end, "first_tag_syntax");
+        return n.kind;
+    }
+    const char c1 = p[1];
+    if (Is(c1, kNameStart) || c1 == '/') {
+        const bool isEnd = c1 == '/';
+        n.name = isEnd ? p + 2 : p + 1;
+        const char* nameEnd = ScanName(n.name, end);
+        n.nameLength = static_cast<size_t>(nameEnd - n.name);
+        bool emptyTag = false;
+        const char* gt = FindTagEnd(nameEnd, end, emptyTag);
+        if (gt == end) {
+            Unterminated(n, end, isEnd ? "end_tag" : "start_tag");
+            return n.kind;
+        }
+        n.end = gt + 1;
+        // The index packs a start tag length into 22 bits and an end tag
+        // length into 10; a longer tag would wrap and corrupt the index, so it
+        // is a syntax error instead.
+        const auto length = static_cast<uint64_t>(n.end - p);
+        if (length > (isEnd ? ElementRecord::kMaxEndTagLength : ElementRecord::kMaxStartTagLength)) {
+            n.kind = NodeKind::Error;
+            n.errorId = "tag_too_long";
+            n.errorType = isEnd ? "end_tag" : "start_tag";
+            return n.kind;
+        }
+        n.kind = isEnd ? NodeKind::EndTag : NodeKind::Element;
+        if (!isEnd && emptyTag) {
+            n.flags = kEmptyTag;
+        }
+        return n.kind;
+    }
+    if (c1 == '?') {
+        n.name = p + 2;
+        n.nameLength = static_cast<size_t>(ScanName(n.name, end) - n.name);
+        const char* gt = FindMarkedEnd(p + 2, end, "?>");
+        if (gt == end) {
+            Unterminated(n, end, "processing_instruction");
+        } else {
+            n.kind = NodeKind::ProcessingInstruction;
+            n.end = gt + 1;
+        }
+        return n.kind;
+    }
+    if (c1 != '!') {
+        ErrorNode(n, p + 1, end, "first_tag_syntax");
+        return n.kind;
+    }
+    if (p + 2 >= end) {
+        ErrorNode(n, p + 2, end, "exclamation_tag_syntax");
+        return n.kind;
+    }
+    const char c2 = p[2];
+    if (c2 == '-' || c2 == '[') {
+        const bool comment = c2 == '-';
+        if (p + 3 >= end || p[3] != (comment ? '-' : 'C')) {
+            ErrorNode(n, p + 3, end, comment ? "comment_tag_syntax" : "cdata_section_syntax");
+            return n.kind;
+        }
+        const char* gt = FindMarkedEnd(p + 4, end, comment ? "-->" : "]]>");
+        if (gt == end) {
+            Unterminated(n, end, comment ? "comment" : "cdata_section");
+        } else {
+            n.kind = comment ? NodeKind::Comment : NodeKind::CData;
+            n.end = gt + 1;
+        }
+        return n.kind;
+    }
+    if (c2 == 'D') {
+        ScanDocumentType(p, end, n);
+        return n.kind;
+    }
+    ErrorNode(n, p + 2, end, "exclamation_tag_syntax");
+    return n.kind;
+}
+
+// The search-name rule shared by FindElement and GetAttribute: `token` must
+// be the first bytes of `name`, and `name` must end right there or go on
+// with a space, "/", "=" or a bracket.
+bool NameMatches(std::string_view token, std::string_view name) {
+    if (token.empty() || token.size() > name.size() ||
+        name.compare(0, token.size(), token) != 0) {
+        return false;
+    }
+    if (token.size() == name.size()) {
+        return true;
+    }
+    const char next = name[token.size()];
+    return next == ' ' || next == '/' || next == '=' || next == '[' || next == ']';
+}
+
+// FindElement accepts a plain name with optional bracketed suffixes such as
+// "entry[2]"; they are checked for balance and otherwise ignored. Quotes
+// inside brackets may hold "]". Brackets do not nest.
+bool IsSearchableName(std::string_view name) {
+    if (!name.empty() && name[0] == '/') {
+        return false;
+    }
+    bool inBracket = false;
+    char quote = 0;
+    for (char c : name) {
+        if (quote != 0) {
+            if (c == quote) {
+                quote = 0;
+            }
+        } else if (inBracket) {
+            if (c == '"' || c == '\'') {
+                quote = c;
+            } else if (c == ']') {
+                inBracket = false;
+            } else if (c == '[') {
+                return false;
+            }
+        } else if (c == '[') {
+            inBracket = true;
+        } else if (c == ']') {
+            return false;
+        }
+    }
+    return !inBracket;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | ((cp >> 18) & 0x07));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Code point of the lower-cased reference `code` (without "&" and ";"), 0
+// when it is not one.
+uint32_t ReferenceValue(std::string_view code) {
+    if (code.empty() || code[0] != '#') {
+        return xml_entities::Lookup(code);
+    }
+    uint32_t value = 0;
+    if (code.size() > 1 && code[1] == 'x') {
+        for (size_t i = 2; i < code.size(); ++i) {
+            const char c = code[i];
+            uint32_t digit = 0;
+            if (c >= '0' && c <= '9') {
+                digit = static_cast<uint32_t>(c - '0');
+            } else if (c >= 'a' && c <= 'f') {
+                digit = static_cast<uint32_t>(c - 'a' + 10);
+            } else {
+                break;
+            }
+            value = value * 16 + digit;
+        }
+    } else {
+        for (size_t i = 1; i < code.size() && code[i] >= '0' && code[i] <= '9'; ++i) {
+            value = value * 10 + static_cast<uint32_t>(code[i] - '0');
+        }
+    }
+    return value;  // at most nine bytes of code, so no overflow
+}
+
+void DecodeInto(std::string& out, std::string_view text) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        const void* amp = std::memchr(p, '&', static_cast<size_t>(end - p));
+        const char* a = amp != nullptr ? static_cast<const char*>(amp) : end;
+        out.append(p, static_cast<size_t>(a - p));
+        if (a == end) {
+            break;
+        }
+        char code[9];
+        size_t length = 0;
+        const char* q = a + 1;
+        while (length < sizeof(code) && q < end && static_cast<unsigned char>(*q) < 0x80 && *q != ';') {
+            const char c = *q;
+            code[length++] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+            ++q;
+        }
+        const uint32_t cp = (q < end && *q == ';') ? ReferenceValue(std::string_view(code, length)) : 0;
+        if (cp != 0) {
+            AppendUtf8(out, cp);
+            p = q + 1;
+        } else {
+            out += '&';
+            p = a + 1;
+        }
+    }
+}
+
+void EncodeInto(std::string& out, std::string_view text) {
+    for (char c : text) {
+        switch (c) {
+            case '<': out += "&lt;"; break;
+            case '&': out += "&amp;"; break;
+            case '>': out += "&gt;"; break;
+            case '"': out += "&quot;"; break;
+            case '\'': out += "&apos;"; break;
+            default: out += c; break;
+        }
+    }
+}
+
+void AppendNumber(std::string& out, std::string_view name, int32_t value) {
+    if (value < 0) {
+        return;
+    }
+    char digits[12];
+    size_t n = 0;
+    auto v = static_cast<uint32_t>(value);
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    out += ' ';
+    out += name;
+    out += "=\"";
+    while (n > 0) {
+        out += digits[--n];
+    }
+    out += '"';
+}
+
+// Appends a record without the length limit; syntax errors always get in.
+void AppendRecord(std::string& result, std::string_view id, std::string_view attrName,
+                  std::string_view attrValue, int32_t offset, int32_t offset2) {
+    result += '<';
+    result += id;
+    if (!attrName.empty()) {
+        result += ' ';
+        result += attrName;
+        result += "=\"";
+        EncodeInto(result, attrValue);
+        result += '"';
+    }
+    AppendNumber(result, "offset", offset);
+    AppendNumber(result, "offset2", offset2);
+    result += "/>";
+}
+
+}  // namespace
+
+struct XmlDocument::OpenElement {
+    int32_t index;
+    std::string_view name;
+};
+
+XmlDocument::XmlDocument() { SetText({}); }
+
+XmlDocument::~XmlDocument() = default;
+
+void XmlDocument::Reserve(int64_t capacity) {
+    constexpr int64_t kBlock = 65536;
+    capacity = std::min<int64_t>(capacity, std::numeric_limits<int32_t>::max());
+    if (capacity <= capacity_) {
+        return;
+    }
+    // Small documents get a small last block, replaced by a larger copy as
+    // they grow, instead of a full 2 MB block up front.
+    const int64_t filled = static_cast<int64_t>(capacity_ / kBlock) * kBlock;
+    if (capacity_ > filled) {
+        const int64_t size = std::min(kBlock, capacity - filled);
+        auto block = std::make_unique<ElementRecord[]>(static_cast<size_t>(size));
+        const int64_t used = std::min<int64_t>(capacity_, nextFree_) - filled;
+        if (used > 0) {
+            std::copy(blocks_.back().get(), blocks_.back().get() + used, block.get());
+        }
+        blocks_.back() = std::move(block);
+        capacity_ = static_cast<int32_t>(filled + size);
+    }
+    while (capacity_ < capacity) {
+        const int64_t size = std::min(kBlock, capacity - capacity_);
+        blocks_.push_back(std::make_unique<ElementRecord[]>(static_cast<size_t>(size)));
+        capacity_ = static_cast<int32_t>(capacity_ + size);
+    }
+}
+
+int32_t XmlDocument::NewRecord() {
+    if (nextFree_ >= capacity_) {
+        Reserve(static_cast<int64_t>(capacity_) + std::max(capacity_ / 2, 1));
+    }
+    const int32_t index = nextFree_++;
+    Rec(index) = ElementRecord{};
+    return index;
+}
+
+void XmlDocument::LinkLastChild(int32_t parent, int32_t index) {
+    ElementRecord& p = Rec(parent);
+    ElementRecord& r = Rec(index);
+    r.parent = parent;
+    if (p.firstChild == 0) {
+        p.firstChild = index;
+        r.flags |= ElementRecord::kFirstChild;
+        r.previous = index;
+    } else {
+        ElementRecord& first = Rec(p.firstChild);
+        const int32_t last = first.previous;
+        Rec(last).next = index;
+        r.previous = last;
+        first.previous = index;
+    }
+}
+
+bool XmlDocument::SetText(std::string_view text) {
+    result_.clear();
+    parentPos_ = 0;
+    currentPos_ = 0;
+    childPos_ = 0;
+    nodeKind_ = 0;
+    nextFree_ = 1;
+
+    size_t length = text.size();
+    if (length != 0) {
+        const void* zero = std::memchr(text.data(), 0, length);
+        if (zero != nullptr) {
+            length = static_cast<size_t>(static_cast<const char*>(zero) - text.data());
+        }
+    }
+    // Offsets in the index are 32-bit; a longer text cannot be indexed.
+    if (length > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
+        text_.clear();
+        Reserve(8);
+        Rec(0) = ElementRecord{};
+        Rec(0).flags = ElementRecord::kDocIllFormed;
+        AddResult(result_, "text_too_long");
+        return false;
+    }
+    text_.assign(text.data(), length);
+    Reserve(static_cast<int64_t>(length / 64) + 8);
+    Rec(0) = ElementRecord{};
+    if (length != 0) {
+        Index();
+    }
+    return IsWellFormed();
+}
+
+void XmlDocument::Index() {
+    const char* const base = text_.data();
+    const char* const end = base + text_.size();
+    std::vector<OpenElement> open;
+    open.reserve(7);
+    Node node;
+    for (const char* p = base; ScanNode(p, end, node) != NodeKind::EndOfText; p = node.end) {
+        const auto offset = static_cast<int32_t>(node.start - base);
+        const auto length = static_cast<int32_t>(node.end - node.start);
+        switch (node.kind) {
+            case NodeKind::Element: {
+                const int32_t index = NewRecord();
+                LinkLastChild(open.empty() ? 0 : open.back().index, index);
+                ElementRecord& r = Rec(index);
+                r.start = offset;
+                r.length = length;
+                r.tagLengths = static_cast<uint32_t>(length);
+                // The level has 16 bits; deeper nesting saturates rather
+                // than spilling into the flag bits.
+                r.flags |= static_cast<uint32_t>(std::min<size_t>(open.size(), ElementRecord::kLevelMask));
+                if ((node.flags & kEmptyTag) == 0) {
+                    open.push_back({index, std::string_view(node.name, node.nameLength)});
+                }
+                break;
+            }
+            case NodeKind::EndTag: {
+                const std::string_view name(node.name, node.nameLength);
+                size_t i = open.size();
+                while (i > 0 && open[i - 1].name != name) {
+                    --i;
+                }
+                if (i == 0) {
+                    Rec(0).flags |= ElementRecord::kDocIllFormed;
+                    Rec(open.empty() ? 0 : open.back().index).flags |= ElementRecord::kHasError;
+                    AddResult(result_, "lone_end_tag", "tagname", name, offset);
+                    break;
+                }
+                if (i < open.size()) {
+                    CloseUnended(open, i, offset + 1);
+                }
+                ElementRecord& r = Rec(open.back().index);
+                r.length = offset + length - r.start;
+                r.tagLengths |= static_cast<uint32_t>(length) << 22;
+                open.pop_back();
+                break;
+            }
+            case NodeKind::Error:
+                Rec(0).flags |= ElementRecord::kDocIllFormed;
+                Rec(open.empty() ? 0 : open.back().index).flags |= ElementRecord::kHasError;
+                AppendRecord(result_, node.errorId, node.errorType.empty() ? "" : "type",
+                             node.errorType, offset, -1);
+                break;
+            default:
+                break;
+        }
+    }
+    const auto textLength = static_cast<int32_t>(text_.size());
+    if (!open.empty()) {
+        CloseUnended(open, 0, textLength);
+    }
+    ElementRecord& doc = Rec(0);
+    doc.length = textLength;
+    if (doc.firstChild == 0) {
+        AddResult(result_, "no_root_element");
+    } else if (Rec(doc.firstChild).next != 0) {
+        AddResult(result_, "root_has_sibling");
+    }
+}
+
+// Closes open[from..] as never ended, innermost first. Each one's children
+// follow it as siblings. Their parent links are fixed in one walk at the end:
+// they all land under the same parent (open[from - 1] or the document), which
+// is never itself closed as unended afterwards, so every record moves at most
+// once and a long chain of unended elements stays linear.
+void XmlDocument::CloseUnended(std::vector<OpenElement>& open, size_t from, int32_t offset2) {
+    const int32_t target = from == 0 ? 0 : open[from - 1].index;
+    bool hadError = false;
+    for (size_t i = open.size(); i-- > from;) {
+        const int32_t index = open[i].index;
+        ElementRecord& r = Rec(index);
+        r.length = r.StartTagLength();
+        r.tagLengths &= ElementRecord::kMaxStartTagLength;
+        r.flags |= ElementRecord::kNotEnded;
+        if ((r.flags & ElementRecord::kHasError) != 0) {
+            hadError = true;
+            r.flags &= ~ElementRecord::kHasError;
+        }
+        if (r.firstChild != 0) {
+            // It is its parent's last child: splice its children in after it.
+            const int32_t first = r.firstChild;
+            const int32_t last = Rec(first).previous;
+            ElementRecord& parent = Rec(i == 0 ? 0 : open[i - 1].index);
+            Rec(parent.firstChild).previous = last;
+            r.next = first;
+            r.firstChild = 0;
+            Rec(first).previous = index;
+        }
+        AddResult(result_, "unended_start_tag", "tagname", open[i].name, r.start, offset2);
+    }
+    Rec(0).flags |= ElementRecord::kDocIllFormed;
+    if (hadError) {
+        Rec(target).flags |= ElementRecord::kHasError;
+    }
+    for (int32_t n = Rec(open[from].index).next; n != 0; n = Rec(n).next) {
+        ElementRecord& moved = Rec(n);
+        moved.parent = target;
+        moved.flags &= ~ElementRecord::kFirstChild;
+    }
+    open.resize(from);
+}
+
+bool XmlDocument::IsWellFormed() const {
+    const ElementRecord& doc = Rec(0);
+    if ((doc.flags & ElementRecord::kDocIllFormed) != 0) {
+        return false;
+    }
+    return doc.firstChild != 0 && Rec(doc.firstChild).next == 0;
+}
+
+const ElementRecord& XmlDocument::Element(int32_t index) const {
+    return (index > 0 && index < nextFree_) ? Rec(index) : Rec(0);
+}
+
+std::string_view XmlDocument::TagNameOf(int32_t index) const {
+    const ElementRecord& r = Rec(index);
+    const char* p = text_.data() + r.start + 1;
+    const char* const tagEnd = text_.data() + r.start + r.StartTagLength();
+    while (p < tagEnd && Is(*p, kSpace)) {
+        ++p;
+    }
+    if (p >= tagEnd) {
+        return {};
+    }
+    const char* q = p + 1;
+    while (q < tagEnd && !Is(*q, kTagNameStop)) {
+        ++q;
+    }
+    return {p, static_cast<size_t>(q - p)};
+}
+
+std::string_view XmlDocument::CurrentTagName() const {
+    return currentPos_ == 0 ? std::string_view() : TagNameOf(currentPos_);
+}
+
+bool XmlDocument::FindElement(std::string_view name) {
+    if (!IsSearchableName(name)) {
+        return false;
+    }
+    int32_t candidate = currentPos_ != 0 ? Rec(currentPos_).next : Rec(parentPos_).firstChild;
+    for (; candidate != 0; candidate = Rec(candidate).next) {
+        if (name.empty() || NameMatches(TagNameOf(candidate), name)) {
+            currentPos_ = candidate;
+            childPos_ = 0;
+            nodeKind_ = 1;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool XmlDocument::IntoElement() {
+    if (currentPos_ == 0 || nodeKind_ != 1) {
+        return false;
+    }
+    parentPos_ = currentPos_;
+    currentPos_ = childPos_;
+    childPos_ = 0;
+    nodeKind_ = currentPos_ != 0 ? 1 : 0;
+    return true;
+}
+
+bool XmlDocument::OutOfElement() {
+    if (parentPos_ == 0) {
+        return false;
+    }
+    childPos_ = currentPos_;
+    currentPos_ = parentPos_;
+    parentPos_ = Rec(currentPos_).parent;
+    nodeKind_ = 1;
+    return true;
+}
+
+void XmlDocument::ResetPosition() {
+    currentPos_ = 0;
+    childPos_ = 0;
+    nodeKind_ = 0;
+}
+
+// Tokens are read only within the start tag: a stray quote must not carry
+// the search into the element's content or into later elements.
+std::string XmlDocument::GetAttribute(std::string_view name) const {
+    if (currentPos_ == 0 || name.empty()) {
+        return {};
+    }
+    const ElementRecord& r = Rec(currentPos_);
+    const char* p = text_.data() + r.start + 1;
+    const char* const end = text_.data() + r.start + r.StartTagLength();
+    bool tagName = true;
+    bool afterEquals = false;
+    std::string_view matched;  // the matching attribute name, until its value is known
+    for (;;) {
+        while (p < end && Is(*p, kSpace)) {
+            ++p;
+        }
+        if (p >= end) {
+            break;
+        }
+        std::string_view token;
+        bool quoted = false;
+        if (*p == '"' || *p == '\'') {
+            const char quote = *p++;
+            const void* close = std::memchr(p, quote, static_cast<size_t>(end - p));
+            const char* tokenEnd = close != nullptr ? static_cast<const char*>(close) : end;
+            token = std::string_view(p, static_cast<size_t>(tokenEnd - p));
+            p = close != nullptr ? tokenEnd + 1 : end;
+            quoted = true;
+        } else {
+            // A token that starts with one of its stop bytes ("=", "/", ">",
+            // "?") is that byte alone.
+            const char* s = p++;
+            const uint8_t stop = afterEquals ? kValueStop : kAttrTokenStop;
+            if (!Is(*s, stop)) {
+                while (p < end && !Is(*p, stop)) {
+                    ++p;
+                }
+            }
+            token = std::string_view(s, static_cast<size_t>(p - s));
+        }
+        if (tagName) {
+            tagName = false;
+            continue;
+        }
+        if (!quoted && (token[0] == '/' || token[0] == '>' || token[0] == '?')) {
+            break;
+        }
+        if (afterEquals) {
+            afterEquals = false;
+            if (!matched.empty()) {
+                return DecodeText(token);
+            }
+            continue;
+        }
+        if (!quoted && token == "=") {
+            afterEquals = true;
+            continue;
+        }
+        if (!matched.empty()) {
+            break;  // the matching name had no "=": its value is its name
+        }
+        if (!quoted && NameMatches(token, name)) {
+            matched = token;
+        }
+    }
+    if (!matched.empty() && !afterEquals) {
+        return DecodeText(matched);
+    }
+    return {};
+}
+
+std::string XmlDocument::GetData() const {
+    if (currentPos_ == 0) {
+        return {};
+    }
+    const ElementRecord& r = Rec(currentPos_);
+    if (r.StartTagLength() == r.length || r.firstChild != 0) {
+        return {};
+    }
+    const char* const begin = text_.data() + r.start + r.StartTagLength();
+    const char* const end = text_.data() + r.start + r.length - r.EndTagLength();
+    const auto size = static_cast<size_t>(end - begin);
+    if (std::memchr(begin, '<', size) == nullptr) {
+        return DecodeText(std::string_view(begin, size));
+    }
+    std::string out;
+    Node node;
+    for (const char* p = begin; ScanNode(p, end, node) != NodeKind::EndOfText; p = node.end) {
+        if (node.kind == NodeKind::Text) {
+            DecodeInto(out, std::string_view(node.start, static_cast<size_t>(node.end - node.start)));
+        } else if (node.kind == NodeKind::CData) {
+            // "<![CDATA[" ... "]]>"; only its "C" was checked, so a short
+            // section has no content rather than a negative one.
+            const char* contentEnd = node.end - 3;
+            const char* contentBegin = contentEnd - node.start >= 9 ? node.start + 9 : contentEnd;
+            out.append(contentBegin, static_cast<size_t>(contentEnd - contentBegin));
+        }
+    }
+    return out;
+}
+
+std::string XmlDocument::DecodeText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    DecodeInto(out, text);
+    return out;
+}
+
+std::string XmlDocument::EncodeText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    EncodeInto(out, text);
+    return out;
+}
+
+void XmlDocument::AddResult(std::string& result, std::string_view id, std::string_view attrName,
+                            std::string_view attrValue, int32_t offset, int32_t offset2) {
+    if (result.size() > 999) {
+        return;
+    }
+    AppendRecord(result, id, attrName, attrValue, offset, offset2);
+}
+
+}  // namespace wayfarer

@@ -1,0 +1,583 @@
+#include "config/xml_document.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace wayfarer {
+namespace {
+
+constexpr uint32_t kFirst = ElementRecord::kFirstChild;
+constexpr uint32_t kNotEnded = ElementRecord::kNotEnded;
+constexpr uint32_t kHasError = ElementRecord::kHasError;
+constexpr uint32_t kIllFormed = ElementRecord::kDocIllFormed;
+
+struct Expected {
+    int32_t start;
+    int32_t length;
+    int32_t startTag;
+    int32_t endTag;
+    uint32_t flags;  // level included
+    int32_t parent;
+    int32_t firstChild;
+    int32_t next;
+    int32_t previous;
+};
+
+void ExpectRecords(const XmlDocument& doc, const std::vector<Expected>& records) {
+    ASSERT_EQ(doc.ElementCount(), static_cast<int32_t>(records.size()));
+    for (size_t i = 0; i < records.size(); ++i) {
+        SCOPED_TRACE("record " + std::to_string(i));
+        const ElementRecord& r = doc.Element(static_cast<int32_t>(i));
+        const Expected& e = records[i];
+        EXPECT_EQ(r.start, e.start);
+        EXPECT_EQ(r.length, e.length);
+        EXPECT_EQ(r.StartTagLength(), e.startTag);
+        EXPECT_EQ(r.EndTagLength(), e.endTag);
+        EXPECT_EQ(r.flags, e.flags);
+        EXPECT_EQ(r.parent, e.parent);
+        EXPECT_EQ(r.firstChild, e.firstChild);
+        EXPECT_EQ(r.next, e.next);
+        EXPECT_EQ(r.previous, e.previous);
+    }
+}
+
+std::string Repeat(const std::string& s, size_t n) {
+    std::string out;
+    out.reserve(s.size() * n);
+    for (size_t i = 0; i < n; ++i) {
+        out += s;
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------- index
+
+TEST(XmlReaderIndex, RecordsEveryFieldAndLinkOfAWellFormedTree) {
+    XmlDocument doc;
+    EXPECT_TRUE(doc.SetText(R"(<r><a x="1">t</a><b/><c><d/></c></r>)"));
+    EXPECT_EQ(doc.GetResult(), "");
+    ExpectRecords(doc, {
+        {0, 36, 0, 0, 0, 0, 1, 0, 0},
+        {0, 36, 3, 4, kFirst | 0, 0, 2, 0, 1},
+        {3, 14, 9, 4, kFirst | 1, 1, 0, 3, 4},  // previous of a first child: the last child
+        {17, 4, 4, 0, 1, 1, 0, 4, 2},
+        {21, 11, 3, 4, 1, 1, 5, 0, 3},
+        {24, 4, 4, 0, kFirst | 2, 4, 0, 0, 5},
+    });
+}
+
+TEST(XmlReaderIndex, EndTagOfParentLeavesInnerElementUnended) {
+    XmlDocument doc;
+    EXPECT_FALSE(doc.SetText("<a><b></a>"));
+    EXPECT_EQ(doc.GetResult(), R"(<unended_start_tag tagname="b" offset="3" offset2="7"/>)");
+    ExpectRecords(doc, {
+        {0, 10, 0, 0, kIllFormed, 0, 1, 0, 0},
+        {0, 10, 3, 4, kFirst | 0, 0, 2, 0, 1},
+        {3, 3, 3, 0, kFirst | kNotEnded | 1, 1, 0, 0, 2},
+    });
+}
+
+TEST(XmlReaderIndex, ChildrenOfAnUnendedElementFollowItAsSiblings) {
+    XmlDocument doc;
+    // a is never ended; b and c become r's children after a, and the error
+    // seen inside a moves to r.
+    EXPECT_FALSE(doc.SetText("<r><a><b/></x><c/></r>"));
+    EXPECT_EQ(doc.GetResult(),
+              R"(<lone_end_tag tagname="x" offset="10"/>)"
+              R"(<unended_start_tag tagname="a" offset="3" offset2="19"/>)");
+    ExpectRecords(doc, {
+        {0, 22, 0, 0, kIllFormed, 0, 1, 0, 0},
+        {0, 22, 3, 4, kFirst | kHasError | 0, 0, 2, 0, 1},
+        {3, 3, 3, 0, kFirst | kNotEnded | 1, 1, 0, 3, 4},
+        {6, 4, 4, 0, 2, 1, 0, 4, 2},  // no longer a first child; level kept
+        {14, 4, 4, 0, 2, 1, 0, 0, 3},
+    });
+}
+
+TEST(XmlReaderIndex, ElementsLeftOpenAtTheEndAllBecomeTopLevel) {
+    XmlDocument doc;
+    EXPECT_FALSE(doc.SetText("<r><a><b><!x><c/>"));
+    EXPECT_EQ(doc.GetResult(),
+              R"(<exclamation_tag_syntax offset="9"/>)"
+              R"(<unended_start_tag tagname="b" offset="6" offset2="17"/>)"
+              R"(<unended_start_tag tagname="a" offset="3" offset2="17"/>)"
+              R"(<unended_start_tag tagname="r" offset="0" offset2="17"/>)"
+              R"(<root_has_sibling/>)");
+    ExpectRecords(doc, {
+        {0, 17, 0, 0, kIllFormed | kHasError, 0, 1, 0, 0},
+        {0, 3, 3, 0, kFirst | kNotEnded | 0, 0, 0, 2, 4},
+        {3, 3, 3, 0, kNotEnded | 1, 0, 0, 3, 1},
+        {6, 3, 3, 0, kNotEnded | 2, 0, 0, 4, 2},
+        {13, 4, 4, 0, 3, 0, 0, 0, 3},
+    });
+}
+
+TEST(XmlReaderIndex, SlashEndingAnUnquotedValueDoesNotCloseTheTag) {
+    XmlDocument doc;
+    EXPECT_TRUE(doc.SetText("<a x=1/><b/></a>"));
+    ExpectRecords(doc, {
+        {0, 16, 0, 0, 0, 0, 1, 0, 0},
+        {0, 16, 8, 4, kFirst | 0, 0, 2, 0, 1},
+        {8, 4, 4, 0, kFirst | 1, 1, 0, 0, 2},
+    });
+}
+
+struct WellFormedCase {
+    const char* name;
+    std::string text;
+    bool wellFormed;
+    const char* result;
+};
+
+class XmlReaderWellFormed : public ::testing::TestWithParam<WellFormedCase> {};
+
+TEST_P(XmlReaderWellFormed, VerdictAndResult) {
+    XmlDocument doc;
+    EXPECT_EQ(doc.SetText(GetParam().text), GetParam().wellFormed);
+    EXPECT_EQ(doc.IsWellFormed(), GetParam().wellFormed);
+    EXPECT_EQ(doc.GetResult(), GetParam().result);
+}
+
+const WellFormedCase kWellFormedCases[] = {
+    {"Empty", "", false, ""},
+    {"TwoSpaces", "  ", false, "<no_root_element/>"},
+    {"DeclarationAlone", "<?xml version=\"1.0\"?>", false, "<no_root_element/>"},
+    {"TwoTopLevelElements", "<a/><b/>", false, "<root_has_sibling/>"},
+    {"Prolog",
+     "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- c -->\n"
+     "<!DOCTYPE r [\n<!ELEMENT r (#PCDATA)>\n<!ENTITY e \"x>y\">\n<!-- a > b -->\n]>\n"
+     "<r>t</r>\n<!-- after -->\n",
+     true, ""},
+    {"TrailingTextIsNoElement", "<r/>tail", true, ""},
+    {"QuotedGreaterThan", "<a x='1>2'/>", true, ""},
+    {"SlashAfterSpaceAfterEquals", "<a x= />", true, ""},
+    {"QuoteAfterDoubleEquals", "<a x==\"/>\"></a>", true, ""},
+    {"QuoteOutsideValueIsPlain", "<a \"x>\"</a>", true, ""},
+    {"SlashBeforeSpaceIsNotEmpty", "<a/ >", false,
+     R"(<unended_start_tag tagname="a" offset="0" offset2="5"/>)"},
+    {"UnquotedSlash", "<a x=1/>", false, R"(<unended_start_tag tagname="a" offset="0" offset2="8"/>)"},
+    {"CommentDoesNotCloseOnItsOpening", "<a/><!-->-->", true, ""},
+    {"EndTagNamesCompareWhole", "<ab></a></ab>", false, R"(<lone_end_tag tagname="a" offset="4"/>)"},
+    {"ZeroByteEndsTheText", std::string("<a/>\0<b/>", 9), true, ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(XmlReaderIndex, XmlReaderWellFormed, ::testing::ValuesIn(kWellFormedCases),
+                         [](const ::testing::TestParamInfo<WellFormedCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(XmlReaderIndex, TextAfterAZeroByteIsNotPartOfTheDocument) {
+    XmlDocument doc;
+    doc.SetText(std::string("<a/>\0<b/>", 9));
+    EXPECT_EQ(doc.ElementCount(), 2);
+    EXPECT_EQ(doc.Element(0).length, 4);
+}
+
+TEST(XmlReaderIndex, IndexSpansManyBlocks) {
+    constexpr int32_t kChildren = 200000;
+    XmlDocument doc;
+    ASSERT_TRUE(doc.SetText("<r>" + Repeat("<e/>", kChildren) + "</r>"));
+    ASSERT_EQ(doc.ElementCount(), kChildren + 2);
+    EXPECT_EQ(doc.Element(2).previous, kChildren + 1);
+    for (int32_t i : {2, 65535, 65536, 65537, 131071, 131072, kChildren + 1}) {
+        SCOPED_TRACE(i);
+        const ElementRecord& r = doc.Element(i);
+        EXPECT_EQ(r.start, 3 + (i - 2) * 4);
+        EXPECT_EQ(r.parent, 1);
+        EXPECT_EQ(r.next, i == kChildren + 1 ? 0 : i + 1);
+        if (i != 2) {
+            EXPECT_EQ(r.previous, i - 1);
+        }
+    }
+    ASSERT_TRUE(doc.FindElement("r"));
+    ASSERT_TRUE(doc.IntoElement());
+    int32_t found = 0;
+    while (doc.FindElement("e")) {
+        ++found;
+    }
+    EXPECT_EQ(found, kChildren);
+    EXPECT_EQ(doc.CurrentPos(), kChildren + 1);
+
+    // A new text starts from scratch in the memory already there.
+    EXPECT_TRUE(doc.SetText("<x/>"));
+    EXPECT_EQ(doc.ElementCount(), 2);
+    EXPECT_EQ(doc.Element(1).next, 0);
+    EXPECT_EQ(doc.Element(0).firstChild, 1);
+}
+
+TEST(XmlReaderIndex, EndTagLongerThanItsFieldIsAnError) {
+    XmlDocument doc;
+    const std::string longest = "</a" + std::string(1019, ' ') + ">";  // 1023 bytes
+    EXPECT_TRUE(doc.SetText("<a>" + longest));
+    EXPECT_EQ(doc.Element(1).EndTagLength(), 1023);
+    EXPECT_EQ(doc.Element(1).StartTagLength(), 3);
+    EXPECT_EQ(doc.Element(1).length, 1026);
+
+    EXPECT_FALSE(doc.SetText("<a>" + longest.substr(0, 3) + " " + longest.substr(3)));
+    EXPECT_EQ(doc.GetResult(),
+              R"(<tag_too_long type="end_tag" offset="3"/>)"
+              R"(<unended_start_tag tagname="a" offset="0" offset2="1027"/>)");
+    EXPECT_EQ(doc.Element(1).flags, kFirst | kNotEnded);
+    EXPECT_EQ(doc.Element(0).flags, kIllFormed | kHasError);
+}
+
+TEST(XmlReaderIndex, StartTagLongerThanItsFieldIsAnError) {
+    XmlDocument doc;
+    const std::string longest = "<a" + std::string(4194300, ' ') + ">";  // 4,194,303 bytes
+    EXPECT_TRUE(doc.SetText(longest + "</a>"));
+    EXPECT_EQ(doc.Element(1).StartTagLength(), 4194303);
+    EXPECT_EQ(doc.Element(1).EndTagLength(), 4);
+
+    EXPECT_FALSE(doc.SetText("<a " + longest.substr(2) + "</a>"));
+    EXPECT_EQ(doc.ElementCount(), 1);
+    EXPECT_EQ(doc.GetResult(),
+              R"(<tag_too_long type="start_tag" offset="0"/>)"
+              R"(<lone_end_tag tagname="a" offset="4194304"/>)"
+              R"(<no_root_element/>)");
+}
+
+TEST(XmlReaderIndex, DeepNestingSaturatesTheLevelInsteadOfSettingFlags) {
+    constexpr int32_t kDepth = 0x100001;  // the deepest level would be the NOT_ENDED bit
+    XmlDocument doc;
+    ASSERT_TRUE(doc.SetText(Repeat("<a>", kDepth) + Repeat("</a>", kDepth)));
+    EXPECT_EQ(doc.Element(0x10001).Level(), 0xFFFF);  // level 0x10000
+    EXPECT_EQ(doc.Element(kDepth).flags, kFirst | 0xFFFF);
+    EXPECT_EQ(doc.Element(kDepth).parent, kDepth - 1);
+}
+
+// ---------------------------------------------------------------- navigation
+
+class XmlReaderNavigation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(doc_.SetText(
+            "<checkitems base=\"https://x\">"
+            "<config type=\"registry\">"
+            "<entry name=\"a\">1</entry><entry1 name=\"n\"/><entry name=\"b\">2</entry>"
+            "</config>"
+            "<config type=\"dns\"><entry name=\"c\">3</entry></config>"
+            "<item/>"
+            "</checkitems>"));
+    }
+    void ExpectCursor(int32_t parent, int32_t current, int32_t child, int32_t kind) {
+        EXPECT_EQ(doc_.ParentPos(), parent);
+        EXPECT_EQ(doc_.CurrentPos(), current);
+        EXPECT_EQ(doc_.ChildPos(), child);
+        EXPECT_EQ(doc_.CursorNodeKind(), kind);
+    }
+    // Records: 1 checkitems, 2 config, 3 entry a, 4 entry1, 5 entry b,
+    // 6 config, 7 entry c, 8 item.
+    XmlDocument doc_;
+};
+
+TEST_F(XmlReaderNavigation, WalksTheWayTheDocumentModelDoes) {
+    ExpectCursor(0, 0, 0, 0);
+    EXPECT_FALSE(doc_.IntoElement());
+    ASSERT_TRUE(doc_.FindElement("checkitems"));
+    EXPECT_EQ(doc_.GetAttribute("base"), "https://x");
+    ASSERT_TRUE(doc_.IntoElement());
+    ExpectCursor(1, 0, 0, 0);
+    EXPECT_FALSE(doc_.IntoElement());
+
+    ASSERT_TRUE(doc_.FindElement("config"));
+    ASSERT_TRUE(doc_.IntoElement());
+    ASSERT_TRUE(doc_.FindElement("entry"));
+    EXPECT_EQ(doc_.GetAttribute("name"), "a");
+    ASSERT_TRUE(doc_.FindElement("entry"));  // entry1 is not an entry
+    EXPECT_EQ(doc_.GetAttribute("name"), "b");
+    ExpectCursor(2, 5, 0, 1);
+    EXPECT_FALSE(doc_.FindElement("entry"));
+    ExpectCursor(2, 5, 0, 1);  // a failed search leaves the cursor alone
+
+    doc_.ResetPosition();
+    ExpectCursor(2, 0, 0, 0);
+    ASSERT_TRUE(doc_.FindElement("entry"));
+    EXPECT_EQ(doc_.GetAttribute("name"), "a");
+
+    ASSERT_TRUE(doc_.OutOfElement());
+    ExpectCursor(1, 2, 3, 1);
+    ASSERT_TRUE(doc_.FindElement("config"));
+    EXPECT_EQ(doc_.GetAttribute("type"), "dns");
+    ASSERT_TRUE(doc_.IntoElement());
+    ASSERT_TRUE(doc_.FindElement("entry"));
+    EXPECT_EQ(doc_.GetData(), "3");
+    ASSERT_TRUE(doc_.OutOfElement());
+    ASSERT_TRUE(doc_.IntoElement());  // back to the child it came out of
+    ExpectCursor(6, 7, 0, 1);
+    ASSERT_TRUE(doc_.OutOfElement());
+    ASSERT_TRUE(doc_.OutOfElement());
+    ExpectCursor(0, 1, 6, 1);
+    EXPECT_FALSE(doc_.OutOfElement());
+    EXPECT_EQ(doc_.CurrentTagName(), "checkitems");
+}
+
+TEST_F(XmlReaderNavigation, SearchNameForms) {
+    struct Case {
+        const char* name;
+        int32_t found;  // 0: no match
+    } cases[] = {
+        {"entry", 3},
+        {"", 3},
+        {"entry[2]", 3},  // a bracket suffix is accepted and ignored
+        {"entry[@name='a]']", 3},
+        {"entry name", 3},
+        {"entry1", 4},
+        {"entr", 0},
+        {"entry12", 0},
+        {"/entry", 0},
+        {"//entry", 0},
+        {"entry[", 0},
+        {"entry]", 0},
+        {"entry[1][", 0},
+        {"Entry", 0},
+    };
+    ASSERT_TRUE(doc_.FindElement("checkitems"));
+    ASSERT_TRUE(doc_.IntoElement());
+    ASSERT_TRUE(doc_.FindElement("config"));
+    ASSERT_TRUE(doc_.IntoElement());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        doc_.ResetPosition();
+        EXPECT_EQ(doc_.FindElement(c.name), c.found != 0);
+        EXPECT_EQ(doc_.CurrentPos(), c.found);
+    }
+}
+
+// ---------------------------------------------------------------- attributes
+
+struct AttributeCase {
+    const char* text;  // the current element is the first top-level element
+    const char* name;
+    const char* value;
+};
+
+TEST(XmlReaderAttributes, Values) {
+    const AttributeCase cases[] = {
+        {"<a x='1>2'/>", "x", "1>2"},
+        {"<a x=\"\"/>", "x", ""},
+        {"<a y=\"1\"/>", "x", ""},
+        {"<a x=\"1\"/>", "", ""},
+        {"<x x=\"1\"/>", "x", "1"},
+        {"<b a=\"1\"/>", "b", ""},  // the tag name is not an attribute
+        {"<a x = \"v\"/>", "x", "v"},
+        {"<a x=v/></a>", "x", "v/"},
+        {"<a x=\"1\" x=\"2\"/>", "x", "1"},
+        {"<a xy=\"1\" x=\"2\"/>", "x", "2"},
+        {"<a y=\"x\" x=\"2\"/>", "x", "2"},
+        {"<a b/>", "b", "b"},
+        {"<a b c=\"1\"/>", "b", "b"},
+        {"<a b=/>", "b", ""},
+        {"<a x=\"&lt;&amp;&#65;&eacute;\"/>", "x", "<&A\xC3\x89"},
+        {"<a x=\"1\"/>", "x[1]", "1"},
+        {"<a x=\"1\"/>", "x1", ""},
+    };
+    for (const AttributeCase& c : cases) {
+        SCOPED_TRACE(std::string(c.text) + " / " + c.name);
+        XmlDocument doc;
+        doc.SetText(c.text);
+        ASSERT_TRUE(doc.FindElement());
+        EXPECT_EQ(doc.GetAttribute(c.name), c.value);
+    }
+}
+
+TEST(XmlReaderAttributes, NothingWithoutACurrentElement) {
+    XmlDocument doc;
+    doc.SetText("<a x=\"1\"/>");
+    EXPECT_EQ(doc.GetAttribute("x"), "");
+}
+
+TEST(XmlReaderAttributes, StrayQuoteDoesNotReachIntoTheNextElement) {
+    XmlDocument doc;
+    ASSERT_TRUE(doc.SetText("<a '>it's<b x=\"2\"/></a>"));
+    ASSERT_TRUE(doc.FindElement("a"));
+    EXPECT_EQ(doc.GetAttribute("x"), "");
+    ASSERT_TRUE(doc.IntoElement());
+    ASSERT_TRUE(doc.FindElement("b"));
+    EXPECT_EQ(doc.GetAttribute("x"), "2");
+}
+
+// ---------------------------------------------------------------- data
+
+TEST(XmlReaderData, ContentOfTheFirstElement) {
+    const struct {
+        const char* text;
+        const char* data;
+    } cases[] = {
+        {"<a> v </a>", " v "},
+        {"<a>a<!--c-->b</a>", "ab"},
+        {"<a><![CDATA[<x>&amp;]]></a>", "<x>&amp;"},
+        {"<a>&lt;<![CDATA[&lt;]]> &gt; </a>", "<&lt; > "},
+        {"<a>x <?pi?> y</a>", "x  y"},
+        {"<a> <!--c--> </a>", ""},
+        {"<a>x &amp; y</a>", "x & y"},
+        {"<a>1</b>2</a>", "12"},
+        {"<a><![C]]></a>", ""},
+        {"<a></a>", ""},
+        {"<a/>", ""},
+        {"<a><b/>text</a>", ""},
+        {"<a>text<b/></a>", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        XmlDocument doc;
+        doc.SetText(c.text);
+        ASSERT_TRUE(doc.FindElement("a"));
+        EXPECT_EQ(doc.GetData(), c.data);
+    }
+}
+
+TEST(XmlReaderData, UnendedElementAndNoElementGiveNothing) {
+    XmlDocument doc;
+    doc.SetText("<r><a>text</r>");
+    EXPECT_EQ(doc.GetData(), "");
+    ASSERT_TRUE(doc.FindElement("r"));
+    ASSERT_TRUE(doc.IntoElement());
+    ASSERT_TRUE(doc.FindElement("a"));
+    EXPECT_EQ(doc.GetData(), "");
+}
+
+// ---------------------------------------------------------------- entities
+
+TEST(XmlReaderEntities, DecodeText) {
+    const struct {
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {"&AMP;", "&"},
+        {"&#65;", "A"},
+        {"&#x41;", "A"},
+        {"&#X41;", "A"},
+        {"&#65x;", "A"},
+        {"a&lt;b&gt;c&quot;&apos;", "a<b>c\"'"},
+        {"&#0;", "&#0;"},
+        {"&#x;", "&#x;"},
+        {"&nosuch;", "&nosuch;"},
+        {"&amp", "&amp"},
+        {"&&amp;", "&&"},
+        {"&#x0000041;", "A"},              // nine bytes before ";"
+        {"&#x00000041;", "&#x00000041;"},  // ten
+        {"&\xC3\xA9;", "&\xC3\xA9;"},
+        {"&eacute;", "\xC3\x89"},  // the capital variant wins
+        {"&Eacute;", "\xC3\x89"},
+        {"&rarr;", "\xE2\x87\x92"},
+        {"&thetasym;", "\xCF\x91"},
+        {"&nbsp;&copy;", "\xC2\xA0\xC2\xA9"},
+        {"&euro;&hellip;", "\xE2\x82\xAC\xE2\x80\xA6"},
+        {"&#x7F;&#x80;&#x7FF;&#x800;", "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80"},
+        {"&#xFFFF;&#x10000;&#x10FFFF;", "\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
+        {"&#128512;", "\xF0\x9F\x98\x80"},
+        {"\t\r\n x", "\t\r\n x"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.in);
+        EXPECT_EQ(XmlDocument::DecodeText(c.in), c.out);
+    }
+}
+
+TEST(XmlReaderEntities, EncodeTextRoundTrips) {
+    EXPECT_EQ(XmlDocument::EncodeText("<a href=\"x\">'&'</a>"),
+              "&lt;a href=&quot;x&quot;&gt;&apos;&amp;&apos;&lt;/a&gt;");
+    for (const char* s : {"", "plain \xE4\xB8\xAD", "&amp;&#65;", "&&;;<<>>\"'"}) {
+        EXPECT_EQ(XmlDocument::DecodeText(XmlDocument::EncodeText(s)), s);
+    }
+}
+
+// ---------------------------------------------------------------- results
+
+TEST(XmlReaderResults, RecordFormat) {
+    std::string result;
+    XmlDocument::AddResult(result, "no_root_element");
+    XmlDocument::AddResult(result, "lone_end_tag", "tagname", "a<\"&", 40);
+    XmlDocument::AddResult(result, "unended_start_tag", "tagname", "", 0, 7);
+    XmlDocument::AddResult(result, "x", {}, {}, -1, 3);
+    EXPECT_EQ(result,
+              "<no_root_element/>"
+              R"(<lone_end_tag tagname="a&lt;&quot;&amp;" offset="40"/>)"
+              R"(<unended_start_tag tagname="" offset="0" offset2="7"/>)"
+              R"(<x offset2="3"/>)");
+}
+
+TEST(XmlReaderResults, RecordIsDroppedOnlyOnceTheTextPasses999Bytes) {
+    std::string result(999, 'x');
+    XmlDocument::AddResult(result, "a");
+    EXPECT_EQ(result.size(), 1003u);
+    XmlDocument::AddResult(result, "b");
+    EXPECT_EQ(result.size(), 1003u);
+}
+
+TEST(XmlReaderResults, LoneEndTagMarksTheInnermostOpenElement) {
+    XmlDocument doc;
+    EXPECT_FALSE(doc.SetText("<checkitems><config type=\"registry\">abcd</b></config></checkitems>"));
+    EXPECT_EQ(doc.GetResult(), R"(<lone_end_tag tagname="b" offset="40"/>)");
+    EXPECT_EQ(doc.Element(0).flags, kIllFormed);
+    EXPECT_EQ(doc.Element(1).flags, kFirst | 0);
+    EXPECT_EQ(doc.Element(2).flags, kFirst | kHasError | 1);
+    EXPECT_EQ(doc.Element(2).length, 41);
+}
+
+TEST(XmlReaderResults, SyntaxErrors) {
+    const struct {
+        const char* text;
+        const char* result;
+    } cases[] = {
+        {"<a><1/></a>", R"(<first_tag_syntax offset="3"/>)"},
+        {"<a>< b></a>", R"(<first_tag_syntax offset="3"/>)"},
+        {"<a><!x></a>", R"(<exclamation_tag_syntax offset="3"/>)"},
+        {"<a><!-x--></a>", R"(<comment_tag_syntax offset="3"/>)"},
+        {"<a><![x]]></a>", R"(<cdata_section_syntax offset="3"/>)"},
+        {"<!DOCTYPE a [<!x>]><a/>", R"(<doctype_tag_syntax offset="0"/>)"},
+        {"<a/><!-- x", R"(<unterminated_tag_syntax type="comment" offset="4"/>)"},
+        {"<a/><![CDATA[x]>", R"(<unterminated_tag_syntax type="cdata_section" offset="4"/>)"},
+        {"<a/><?pi x>", R"(<unterminated_tag_syntax type="processing_instruction" offset="4"/>)"},
+        {"<a/><!x", R"(<unterminated_tag_syntax type="tag" offset="4"/>)"},
+        {"<a/><", R"(<unterminated_tag_syntax type="tag" offset="4"/>)"},
+        {"<a/><b x='>", R"(<unterminated_tag_syntax type="start_tag" offset="4"/>)"},
+        {"<!DOCTYPE a [<!ENTITY e \">\">", R"(<unterminated_tag_syntax type="document_type" offset="0"/>)"
+                                         R"(<no_root_element/>)"},
+        {"<a></a", R"(<unterminated_tag_syntax type="end_tag" offset="3"/>)"
+                   R"(<unended_start_tag tagname="a" offset="0" offset2="6"/>)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        XmlDocument doc;
+        EXPECT_FALSE(doc.SetText(c.text));
+        EXPECT_EQ(doc.GetResult(), c.result);
+        EXPECT_NE(doc.Element(0).flags & kIllFormed, 0u);
+    }
+}
+
+TEST(XmlReaderResults, ErrorNodeMarksTheInnermostElementAndScanningGoesOn) {
+    XmlDocument doc;
+    EXPECT_FALSE(doc.SetText("<r><a><!x><b/></a></r>"));
+    EXPECT_EQ(doc.Element(2).flags, kFirst | kHasError | 1);
+    EXPECT_EQ(doc.Element(3).parent, 2);
+    EXPECT_EQ(doc.Element(1).length, 22);
+}
+
+TEST(XmlReaderResults, SyntaxErrorsAreKeptWhenOtherRecordsAreDropped) {
+    XmlDocument doc;
+    EXPECT_FALSE(doc.SetText("<r>" + Repeat("</x>", 60) + "<1></r>"));
+    const std::string& result = doc.GetResult();
+    const std::string last = R"(<first_tag_syntax offset="243"/>)";
+    ASSERT_GT(result.size(), last.size());
+    EXPECT_EQ(result.substr(result.size() - last.size()), last);
+    // Lone end tags stop once the text passes 999 bytes: records at offsets
+    // 3, 7, ... of 38 bytes (one digit), 39 (two) and 40 (three).
+    const std::string lone = result.substr(0, result.size() - last.size());
+    EXPECT_EQ(lone.size(), 38u * 2 + 39u * 23 + 40u * 1);
+    EXPECT_EQ(lone.substr(lone.size() - 40), R"(<lone_end_tag tagname="x" offset="103"/>)");
+}
+
+TEST(XmlReaderResults, NewTextClearsTheResult) {
+    XmlDocument doc;
+    EXPECT_FALSE(doc.SetText("</a>"));
+    EXPECT_FALSE(doc.GetResult().empty());
+    EXPECT_TRUE(doc.SetText("<a/>"));
+    EXPECT_EQ(doc.GetResult(), "");
+    EXPECT_EQ(doc.Element(0).flags, 0u);
+}
+
+}  // namespace
+}  // namespace wayfarer
