@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need on Debian 12, as root,
+# without questions. Does nothing when all of it is already there.
+# Only Debian's archive (and, for the page tests, the npm registry) is used.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ make file util-linux
+    clang libclang-rt-14-dev            # fuzzing
+    googletest                          # sources, built with each compiler
+    g++-mingw-w64-i686 binutils-mingw-w64-i686
+    wine wine32:i386 xvfb xauth fonts-wine fonts-wqy-microhei
+    libbenchmark-dev libpugixml-dev libtinyxml2-dev libexpat1-dev pkg-config
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if [ "$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null)" != "installed" ]; then
+        missing+=("$p")
+    fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+echo "setup: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+echo "setup: done"

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# Builds and runs every suite, goes on past a failing one, and ends with one
+# line "N passed, N failed, N skipped" over all of them. Exit code 0 only when
+# nothing failed. Called by `make test`.
+set -u
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+reports="$root/build/reports"
+rm -rf "$reports"
+mkdir -p "$reports"
+: "${WAYFARER_FUZZ_SECONDS:=20}"
+
+failed_steps=0
+# counts REPORT: "TESTS FAILURES SKIPPED DISABLED" of a CTest JUnit report
+counts() {
+    tr -d '\n\t' <"$1" 2>/dev/null | sed -n 's/.*<testsuite[^>]*tests="\([0-9]*\)"[^>]*failures="\([0-9]*\)"[^>]*disabled="\([0-9]*\)"[^>]*skipped="\([0-9]*\)".*/\1 \2 \4 \3/p'
+}
+failures_in() {
+    local c
+    c=$(counts "$1")
+    set -- $c
+    echo "${2:-0}"
+}
+
+step() {  # step NAME COMMAND...: a step that fails counts as one failure
+    local name=$1
+    shift
+    echo "== $name"
+    if ! "$@"; then
+        echo "!! $name failed"
+        failed_steps=$((failed_steps + 1))
+        return 1
+    fi
+}
+
+suite() {  # suite PRESET [CONFIGURE ARGS...]: configure, build, test
+    local preset=$1
+    shift
+    step "configure $preset" cmake --preset "$preset" -Wno-dev "$@" >"$reports/$preset.configure.log" 2>&1 \
+        || { tail -20 "$reports/$preset.configure.log"; return 1; }
+    step "build $preset" cmake --build --preset "$preset" || return 1
+    echo "== test $preset"
+    if ! ctest --preset "$preset" --output-junit "$reports/$preset.xml"; then
+        # Failing tests are counted from the report; a run that failed
+        # without any (a crash while listing tests, say) counts once here.
+        if [ "$(failures_in "$reports/$preset.xml")" = 0 ]; then
+            echo "!! test $preset failed without a failing test in its report"
+            failed_steps=$((failed_steps + 1))
+        fi
+    fi
+}
+
+suite native
+suite windows-test
+WINEPREFIX="$root/build/wineprefix" wineserver -k 2>/dev/null || true
+suite fuzz -DWAYFARER_FUZZ_SECONDS="$WAYFARER_FUZZ_SECONDS"
+suite bench
+step "configure windows" cmake --preset windows -Wno-dev >"$reports/windows.configure.log" 2>&1 &&
+    step "build windows" cmake --build --preset windows
+
+passed=0
+failed=0
+skipped=0
+for f in "$reports"/*.xml; do
+    [ -f "$f" ] || continue
+    read -r t fl sk di < <(counts "$f")
+    passed=$((passed + t - fl - sk - di))
+    failed=$((failed + fl))
+    skipped=$((skipped + sk + di))
+done
+failed=$((failed + failed_steps))
+echo
+echo "$passed passed, $failed failed, $skipped skipped"
+[ "$failed" -eq 0 ]
