@@ -158,46 +158,20 @@ private:
     T* ptr_ = nullptr;
 };
 
-// Owns a BSTR.
-class unique_bstr {
-public:
-    unique_bstr() noexcept = default;
-    explicit unique_bstr(BSTR owned) noexcept : value_(owned) {}
-    // A new BSTR holding `text` (embedded zeros kept); empty on failure.
-    static unique_bstr from(std::wstring_view text) noexcept {
-        if (text.size() > 0x7FFFFFFE) {
-            return unique_bstr();
-        }
-        return unique_bstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
-    }
-    unique_bstr(unique_bstr&& other) noexcept : value_(other.release()) {}
-    unique_bstr& operator=(unique_bstr&& other) noexcept {
-        if (this != std::addressof(other)) {
-            reset(other.release());
-        }
-        return *this;
-    }
-    unique_bstr(const unique_bstr&) = delete;
-    unique_bstr& operator=(const unique_bstr&) = delete;
-    ~unique_bstr() { reset(); }
+using unique_bstr = unique_any<null_handle_traits<BSTR, &::SysFreeString>>;
 
-    BSTR get() const noexcept { return value_; }
-    explicit operator bool() const noexcept { return value_ != nullptr; }
-    // The text, as many units as the BSTR says it holds.
-    std::wstring_view view() const noexcept {
-        return value_ == nullptr ? std::wstring_view() : std::wstring_view(value_, ::SysStringLen(value_));
+// A new BSTR holding `text` (embedded zeros kept); empty on failure.
+inline unique_bstr make_bstr(std::wstring_view text) noexcept {
+    if (text.size() > 0x7FFFFFFE) {
+        return unique_bstr();
     }
-    void reset(BSTR owned = nullptr) noexcept { ::SysFreeString(std::exchange(value_, owned)); }
-    BSTR release() noexcept { return std::exchange(value_, nullptr); }
-    BSTR* put() noexcept {
-        reset();
-        return &value_;
-    }
-    BSTR* operator&() noexcept { return put(); }
+    return unique_bstr(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+}
 
-private:
-    BSTR value_ = nullptr;
-};
+// The text, as many units as the BSTR says it holds.
+inline std::wstring_view bstr_view(BSTR value) noexcept {
+    return value == nullptr ? std::wstring_view() : std::wstring_view(value, ::SysStringLen(value));
+}
 
 // Owns a VARIANT: initialised empty, cleared (freeing what it holds) on
 // destruction and before reuse.

@@ -13,7 +13,7 @@ mkdir -p "$reports"
 failed_steps=0
 # counts REPORT: "TESTS FAILURES SKIPPED DISABLED" of a CTest JUnit report
 counts() {
-    tr -d '\n\t' <"$1" 2>/dev/null | sed -n 's/.*<testsuite[^>]*tests="\([0-9]*\)"[^>]*failures="\([0-9]*\)"[^>]*disabled="\([0-9]*\)"[^>]*skipped="\([0-9]*\)".*/\1 \2 \4 \3/p'
+    { tr -d '\n\t' <"$1"; } 2>/dev/null | sed -n 's/.*<testsuite[^>]*tests="\([0-9]*\)"[^>]*failures="\([0-9]*\)"[^>]*disabled="\([0-9]*\)"[^>]*skipped="\([0-9]*\)".*/\1 \2 \4 \3/p'
 }
 failures_in() {
     local c
@@ -52,6 +52,18 @@ suite() {  # suite PRESET [CONFIGURE ARGS...]: configure, build, test
 
 suite native
 suite windows-test
+# The product is a 32-bit Windows program: make sure that is what the build makes.
+pe32() {
+    local f bad=0
+    for f in "$@"; do
+        if ! file -b "$f" | grep -q '^PE32 executable.*Intel 80386'; then
+            echo "not a 32-bit x86 PE: $f: $(file -b "$f")"
+            bad=1
+        fi
+    done
+    [ $# -gt 0 ] && [ $bad -eq 0 ]
+}
+step "windows-test programs are 32-bit PE" pe32 build/windows-test/tests/*/*.exe
 WINEPREFIX="$root/build/wineprefix" wineserver -k 2>/dev/null || true
 suite fuzz -DWAYFARER_FUZZ_SECONDS="$WAYFARER_FUZZ_SECONDS"
 suite bench

@@ -143,12 +143,12 @@ TEST(ComPtr, BalancesReferences) {
 }
 
 TEST(UniqueBstr, KeepsLengthAndEmbeddedZeros) {
-    unique_bstr text = unique_bstr::from(std::wstring_view(L"a\0b", 3));
+    unique_bstr text = make_bstr(std::wstring_view(L"a\0b", 3));
     ASSERT_TRUE(text);
-    EXPECT_EQ(text.view(), std::wstring_view(L"a\0b", 3));
+    EXPECT_EQ(bstr_view(text.get()), std::wstring_view(L"a\0b", 3));
     unique_bstr moved(std::move(text));
     EXPECT_FALSE(text);
-    EXPECT_EQ(moved.view().size(), 3u);
+    EXPECT_EQ(bstr_view(moved.get()).size(), 3u);
 }
 
 TEST(UniqueVariant, MoveHandsOverAndLeavesEmpty) {
