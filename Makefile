@@ -1,7 +1,7 @@
 # Wayfarer: the two commands a new user needs are `make run` and `make test`.
 # Both install what they need on a fresh Debian 12 machine first.
 
-.PHONY: all setup run test windows fuzz bench clean wine-stop
+.PHONY: all setup run test windows fuzz bench tidy clean wine-stop
 
 WINEPREFIX_DIR := $(CURDIR)/build/wineprefix
 FUZZ_SECONDS ?= 600
@@ -40,6 +40,11 @@ bench: setup
 	@cmake --preset bench -Wno-dev >/dev/null
 	@cmake --build --preset bench
 	@build/bench/bench/xml_bench
+
+# clang-tidy's bugprone checks (also part of make test)
+tidy: setup
+	@cmake --preset native -Wno-dev >/dev/null && cmake --preset windows-test -Wno-dev >/dev/null
+	@scripts/tidy.sh
 
 wine-stop:
 	@WINEPREFIX=$(WINEPREFIX_DIR) wineserver -k 2>/dev/null || true

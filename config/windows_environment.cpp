@@ -56,7 +56,10 @@ uint32_t WindowsEnvironment::OsMajorVersion() {
 #if defined(_MSC_VER)
 #pragma warning(pop)
 #endif
-    return ok ? info.dwMajorVersion : 0;
+    if (!ok) {
+        return 0;
+    }
+    return info.dwMajorVersion;
 }
 
 }  // namespace wayfarer

@@ -65,6 +65,7 @@ pe32() {
 }
 step "windows-test programs are 32-bit PE" pe32 build/windows-test/tests/*/*.exe
 WINEPREFIX="$root/build/wineprefix" wineserver -k 2>/dev/null || true
+step "clang-tidy bugprone checks" scripts/tidy.sh
 suite fuzz -DWAYFARER_FUZZ_SECONDS="$WAYFARER_FUZZ_SECONDS"
 suite bench
 step "configure windows" cmake --preset windows -Wno-dev >"$reports/windows.configure.log" 2>&1 &&

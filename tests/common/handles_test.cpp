@@ -21,7 +21,7 @@ TEST(UniqueHandle, ClosesOnceAndMovesOwnership) {
         unique_handle event(CreateEventW(nullptr, TRUE, FALSE, name));
         ASSERT_TRUE(event);
         unique_handle moved(std::move(event));
-        EXPECT_FALSE(event);
+        EXPECT_FALSE(event);  // NOLINT(bugprone-use-after-move): moved-from state is the point
         EXPECT_TRUE(moved);
         EXPECT_TRUE(EventExists(name));
     }
@@ -127,7 +127,7 @@ TEST(ComPtr, BalancesReferences) {
             EXPECT_EQ(object.refs, 2u);
             com_ptr<IUnknown> third(std::move(second));
             EXPECT_EQ(object.refs, 2u) << "a move adds no reference";
-            EXPECT_FALSE(second);
+            EXPECT_FALSE(second);  // NOLINT(bugprone-use-after-move): moved-from state is the point
         }
         EXPECT_EQ(object.refs, 1u);
         {
@@ -147,7 +147,7 @@ TEST(UniqueBstr, KeepsLengthAndEmbeddedZeros) {
     ASSERT_TRUE(text);
     EXPECT_EQ(bstr_view(text.get()), std::wstring_view(L"a\0b", 3));
     unique_bstr moved(std::move(text));
-    EXPECT_FALSE(text);
+    EXPECT_FALSE(text);  // NOLINT(bugprone-use-after-move): moved-from state is the point
     EXPECT_EQ(bstr_view(moved.get()).size(), 3u);
 }
 
@@ -158,7 +158,7 @@ TEST(UniqueVariant, MoveHandsOverAndLeavesEmpty) {
     slot->vt = VT_BSTR;
     slot->bstrVal = SysAllocString(L"state");
     unique_variant moved(std::move(value));
-    EXPECT_EQ(value.type(), VT_EMPTY);
+    EXPECT_EQ(value.type(), VT_EMPTY);  // NOLINT(bugprone-use-after-move)
     ASSERT_EQ(moved.type(), VT_BSTR);
     EXPECT_STREQ(moved.get()->bstrVal, L"state");
     moved.reset();
