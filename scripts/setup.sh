@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ make file util-linux
-    clang libclang-rt-14-dev            # fuzzing
+    clang libclang-rt-14-dev clang-tidy # fuzzing, lint
     googletest                          # sources, built with each compiler
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     wine wine32:i386 xvfb xauth fonts-wine fonts-wqy-microhei
