@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <map>
 
 #include "config/xml_entities.h"
 
@@ -486,9 +487,84 @@ void AppendRecord(std::string& result, std::string_view id, std::string_view att
 
 }  // namespace
 
-struct XmlDocument::OpenElement {
-    int32_t index;
-    std::string_view name;
+// The open elements, innermost last. Finding the element an end tag closes
+// costs no more than the elements it then closes, except for a stray end tag,
+// which would search the whole stack every time: quadratic on a text of many
+// open elements and stray end tags. So from the first end tag that misses the
+// innermost element on, the open names are also counted (in an ordered map,
+// which crafted names cannot flood), and a stray end tag costs one lookup.
+class XmlDocument::OpenStack {
+public:
+    OpenStack() { items_.reserve(7); }
+
+    bool Empty() const { return items_.empty(); }
+    size_t Size() const { return items_.size(); }
+    int32_t IndexAt(size_t i) const { return items_[i].index; }
+    std::string_view NameAt(size_t i) const { return items_[i].name; }
+    // The innermost open element, or the document when none is open.
+    int32_t Innermost() const { return items_.empty() ? 0 : items_.back().index; }
+
+    void Push(int32_t index, std::string_view name) {
+        items_.push_back({index, name});
+        if (counting_) {
+            ++counts_[name];
+        }
+    }
+
+    // Closes the innermost element.
+    void Pop() {
+        if (counting_) {
+            Uncount(items_.back().name);
+        }
+        items_.pop_back();
+    }
+
+    void Truncate(size_t size) {
+        if (counting_) {
+            for (size_t i = size; i < items_.size(); ++i) {
+                Uncount(items_[i].name);
+            }
+        }
+        items_.resize(size);
+    }
+
+    // Number of open elements up to and including the innermost one named
+    // `name`; 0 when no open element has that name.
+    size_t Find(std::string_view name) {
+        if (!items_.empty() && items_.back().name == name) {
+            return items_.size();
+        }
+        if (!counting_) {
+            for (const Item& item : items_) {
+                ++counts_[item.name];
+            }
+            counting_ = true;
+        }
+        if (counts_.find(name) == counts_.end()) {
+            return 0;
+        }
+        size_t i = items_.size() - 1;  // the innermost one did not match
+        while (items_[i - 1].name != name) {
+            --i;
+        }
+        return i;
+    }
+
+private:
+    void Uncount(std::string_view name) {
+        const auto it = counts_.find(name);
+        if (--it->second == 0) {
+            counts_.erase(it);
+        }
+    }
+
+    struct Item {
+        int32_t index;
+        std::string_view name;
+    };
+    std::vector<Item> items_;
+    std::map<std::string_view, size_t> counts_;
+    bool counting_ = false;
 };
 
 XmlDocument::XmlDocument() { SetText({}); }
@@ -583,8 +659,7 @@ bool XmlDocument::SetText(std::string_view text) {
 void XmlDocument::Index() {
     const char* const base = text_.data();
     const char* const end = base + text_.size();
-    std::vector<OpenElement> open;
-    open.reserve(7);
+    OpenStack open;
     Node node;
     for (const char* p = base; ScanNode(p, end, node) != NodeKind::EndOfText; p = node.end) {
         const auto offset = static_cast<int32_t>(node.start - base);
@@ -592,43 +667,40 @@ void XmlDocument::Index() {
         switch (node.kind) {
             case NodeKind::Element: {
                 const int32_t index = NewRecord();
-                LinkLastChild(open.empty() ? 0 : open.back().index, index);
+                LinkLastChild(open.Innermost(), index);
                 ElementRecord& r = Rec(index);
                 r.start = offset;
                 r.length = length;
                 r.tagLengths = static_cast<uint32_t>(length);
                 // The level has 16 bits; deeper nesting saturates rather
                 // than spilling into the flag bits.
-                r.flags |= static_cast<uint32_t>(std::min<size_t>(open.size(), ElementRecord::kLevelMask));
+                r.flags |= static_cast<uint32_t>(std::min<size_t>(open.Size(), ElementRecord::kLevelMask));
                 if ((node.flags & kEmptyTag) == 0) {
-                    open.push_back({index, std::string_view(node.name, node.nameLength)});
+                    open.Push(index, std::string_view(node.name, node.nameLength));
                 }
                 break;
             }
             case NodeKind::EndTag: {
                 const std::string_view name(node.name, node.nameLength);
-                size_t i = open.size();
-                while (i > 0 && open[i - 1].name != name) {
-                    --i;
-                }
+                const size_t i = open.Find(name);
                 if (i == 0) {
                     Rec(0).flags |= ElementRecord::kDocIllFormed;
-                    Rec(open.empty() ? 0 : open.back().index).flags |= ElementRecord::kHasError;
+                    Rec(open.Innermost()).flags |= ElementRecord::kHasError;
                     AddResult(result_, "lone_end_tag", "tagname", name, offset);
                     break;
                 }
-                if (i < open.size()) {
+                if (i < open.Size()) {
                     CloseUnended(open, i, offset + 1);
                 }
-                ElementRecord& r = Rec(open.back().index);
+                ElementRecord& r = Rec(open.Innermost());
                 r.length = offset + length - r.start;
                 r.tagLengths |= static_cast<uint32_t>(length) << 22;
-                open.pop_back();
+                open.Pop();
                 break;
             }
             case NodeKind::Error:
                 Rec(0).flags |= ElementRecord::kDocIllFormed;
-                Rec(open.empty() ? 0 : open.back().index).flags |= ElementRecord::kHasError;
+                Rec(open.Innermost()).flags |= ElementRecord::kHasError;
                 AppendRecord(result_, node.errorId, node.errorType.empty() ? "" : "type",
                              node.errorType, offset, -1);
                 break;
@@ -637,7 +709,7 @@ void XmlDocument::Index() {
         }
     }
     const auto textLength = static_cast<int32_t>(text_.size());
-    if (!open.empty()) {
+    if (!open.Empty()) {
         CloseUnended(open, 0, textLength);
     }
     ElementRecord& doc = Rec(0);
@@ -654,11 +726,11 @@ void XmlDocument::Index() {
 // they all land under the same parent (open[from - 1] or the document), which
 // is never itself closed as unended afterwards, so every record moves at most
 // once and a long chain of unended elements stays linear.
-void XmlDocument::CloseUnended(std::vector<OpenElement>& open, size_t from, int32_t offset2) {
-    const int32_t target = from == 0 ? 0 : open[from - 1].index;
+void XmlDocument::CloseUnended(OpenStack& open, size_t from, int32_t offset2) {
+    const int32_t target = from == 0 ? 0 : open.IndexAt(from - 1);
     bool hadError = false;
-    for (size_t i = open.size(); i-- > from;) {
-        const int32_t index = open[i].index;
+    for (size_t i = open.Size(); i-- > from;) {
+        const int32_t index = open.IndexAt(i);
         ElementRecord& r = Rec(index);
         r.length = r.StartTagLength();
         r.tagLengths &= ElementRecord::kMaxStartTagLength;
@@ -671,24 +743,24 @@ void XmlDocument::CloseUnended(std::vector<OpenElement>& open, size_t from, int3
             // It is its parent's last child: splice its children in after it.
             const int32_t first = r.firstChild;
             const int32_t last = Rec(first).previous;
-            ElementRecord& parent = Rec(i == 0 ? 0 : open[i - 1].index);
+            ElementRecord& parent = Rec(i == 0 ? 0 : open.IndexAt(i - 1));
             Rec(parent.firstChild).previous = last;
             r.next = first;
             r.firstChild = 0;
             Rec(first).previous = index;
         }
-        AddResult(result_, "unended_start_tag", "tagname", open[i].name, r.start, offset2);
+        AddResult(result_, "unended_start_tag", "tagname", open.NameAt(i), r.start, offset2);
     }
     Rec(0).flags |= ElementRecord::kDocIllFormed;
     if (hadError) {
         Rec(target).flags |= ElementRecord::kHasError;
     }
-    for (int32_t n = Rec(open[from].index).next; n != 0; n = Rec(n).next) {
+    for (int32_t n = Rec(open.IndexAt(from)).next; n != 0; n = Rec(n).next) {
         ElementRecord& moved = Rec(n);
         moved.parent = target;
         moved.flags &= ~ElementRecord::kFirstChild;
     }
-    open.resize(from);
+    open.Truncate(from);
 }
 
 bool XmlDocument::IsWellFormed() const {

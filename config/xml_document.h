@@ -112,7 +112,7 @@ public:
     std::string_view CurrentTagName() const;
 
 private:
-    struct OpenElement;
+    class OpenStack;
 
     std::string text_;  // the text up to its first zero byte
     std::string result_;
@@ -139,7 +139,7 @@ private:
     int32_t NewRecord();
     void Index();
     void LinkLastChild(int32_t parent, int32_t index);
-    void CloseUnended(std::vector<OpenElement>& open, size_t from, int32_t offset2);
+    void CloseUnended(OpenStack& open, size_t from, int32_t offset2);
     std::string_view TagNameOf(int32_t index) const;
 };
 

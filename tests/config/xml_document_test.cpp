@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -124,12 +125,69 @@ TEST(XmlReaderIndex, SlashEndingAnUnquotedValueDoesNotCloseTheTag) {
     });
 }
 
+TEST(XmlReaderIndex, EndTagsAfterAStrayOneStillFindTheirElements) {
+    // After the first stray end tag the open names are also counted; the
+    // count must follow every element opened and closed from then on.
+    const struct {
+        const char* text;
+        const char* result;
+        std::vector<Expected> records;
+    } cases[] = {
+        {"<a><b></x><b></b></b></a>",
+         R"(<lone_end_tag tagname="x" offset="6"/>)",
+         {{0, 25, 0, 0, kIllFormed, 0, 1, 0, 0},
+          {0, 25, 3, 4, kFirst | 0, 0, 2, 0, 1},
+          {3, 18, 3, 4, kFirst | kHasError | 1, 1, 3, 0, 2},
+          {10, 7, 3, 4, kFirst | 2, 2, 0, 0, 3}}},
+        {"<a><b></x></b></b></a>",
+         R"(<lone_end_tag tagname="x" offset="6"/><lone_end_tag tagname="b" offset="14"/>)",
+         {{0, 22, 0, 0, kIllFormed, 0, 1, 0, 0},
+          {0, 22, 3, 4, kFirst | kHasError | 0, 0, 2, 0, 1},
+          {3, 11, 3, 4, kFirst | kHasError | 1, 1, 0, 0, 2}}},
+        {"<r><a><b><c></x></a><c></c></r>",
+         R"(<lone_end_tag tagname="x" offset="12"/>)"
+         R"(<unended_start_tag tagname="c" offset="9" offset2="17"/>)"
+         R"(<unended_start_tag tagname="b" offset="6" offset2="17"/>)",
+         {{0, 31, 0, 0, kIllFormed, 0, 1, 0, 0},
+          {0, 31, 3, 4, kFirst | 0, 0, 2, 0, 1},
+          {3, 17, 3, 4, kFirst | kHasError | 1, 1, 3, 5, 5},
+          {6, 3, 3, 0, kFirst | kNotEnded | 2, 2, 0, 4, 4},
+          {9, 3, 3, 0, kNotEnded | 3, 2, 0, 0, 3},
+          {20, 7, 3, 4, 1, 1, 0, 0, 2}}},
+        {"<r><a><b></x></a></b></r>",
+         R"(<lone_end_tag tagname="x" offset="9"/>)"
+         R"(<unended_start_tag tagname="b" offset="6" offset2="14"/>)"
+         R"(<lone_end_tag tagname="b" offset="17"/>)",
+         {{0, 25, 0, 0, kIllFormed, 0, 1, 0, 0},
+          {0, 25, 3, 4, kFirst | kHasError | 0, 0, 2, 0, 1},
+          {3, 14, 3, 4, kFirst | kHasError | 1, 1, 3, 0, 2},
+          {6, 3, 3, 0, kFirst | kNotEnded | 2, 2, 0, 0, 3}}},
+        {"<ab><a></x></ab>",
+         R"(<lone_end_tag tagname="x" offset="7"/>)"
+         R"(<unended_start_tag tagname="a" offset="4" offset2="12"/>)",
+         {{0, 16, 0, 0, kIllFormed, 0, 1, 0, 0},
+          {0, 16, 4, 5, kFirst | kHasError | 0, 0, 2, 0, 1},
+          {4, 3, 3, 0, kFirst | kNotEnded | 1, 1, 0, 0, 2}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        XmlDocument doc;
+        EXPECT_FALSE(doc.SetText(c.text));
+        EXPECT_EQ(doc.GetResult(), c.result);
+        ExpectRecords(doc, c.records);
+    }
+}
+
 struct WellFormedCase {
     const char* name;
     std::string text;
     bool wellFormed;
     const char* result;
+    uint32_t docFlags;  // record 0: neither no_root_element nor root_has_sibling marks it
 };
+
+// The case name, so that parameterised test names stay short in listings.
+void PrintTo(const WellFormedCase& c, std::ostream* os) { *os << c.name; }
 
 class XmlReaderWellFormed : public ::testing::TestWithParam<WellFormedCase> {};
 
@@ -138,29 +196,35 @@ TEST_P(XmlReaderWellFormed, VerdictAndResult) {
     EXPECT_EQ(doc.SetText(GetParam().text), GetParam().wellFormed);
     EXPECT_EQ(doc.IsWellFormed(), GetParam().wellFormed);
     EXPECT_EQ(doc.GetResult(), GetParam().result);
+    EXPECT_EQ(doc.Element(0).flags, GetParam().docFlags);
 }
 
 const WellFormedCase kWellFormedCases[] = {
-    {"Empty", "", false, ""},
-    {"TwoSpaces", "  ", false, "<no_root_element/>"},
-    {"DeclarationAlone", "<?xml version=\"1.0\"?>", false, "<no_root_element/>"},
-    {"TwoTopLevelElements", "<a/><b/>", false, "<root_has_sibling/>"},
+    {"Empty", "", false, "", 0},
+    {"TwoSpaces", "  ", false, "<no_root_element/>", 0},
+    {"DeclarationAlone", "<?xml version=\"1.0\"?>", false, "<no_root_element/>", 0},
+    {"TwoTopLevelElements", "<a/><b/>", false, "<root_has_sibling/>", 0},
     {"Prolog",
      "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- c -->\n"
      "<!DOCTYPE r [\n<!ELEMENT r (#PCDATA)>\n<!ENTITY e \"x>y\">\n<!-- a > b -->\n]>\n"
      "<r>t</r>\n<!-- after -->\n",
-     true, ""},
-    {"TrailingTextIsNoElement", "<r/>tail", true, ""},
-    {"QuotedGreaterThan", "<a x='1>2'/>", true, ""},
-    {"SlashAfterSpaceAfterEquals", "<a x= />", true, ""},
-    {"QuoteAfterDoubleEquals", "<a x==\"/>\"></a>", true, ""},
-    {"QuoteOutsideValueIsPlain", "<a \"x>\"</a>", true, ""},
+     true, "", 0},
+    {"DoctypeDeclarationKindsAndQuotes",
+     "<!DOCTYPE a [<!ATTLIST a x CDATA '>'><!NOTATION n SYSTEM \"it's>\">]><a/>", true, "", 0},
+    {"DoctypeDashDeclaration", "<!DOCTYPE a [<!-x>]><a/>", true, "", 0},
+    {"TrailingTextIsNoElement", "<r/>tail", true, "", 0},
+    {"QuotedGreaterThan", "<a x='1>2'/>", true, "", 0},
+    {"SlashAfterSpaceAfterEquals", "<a x= />", true, "", 0},
+    {"QuoteAfterDoubleEquals", "<a x==\"/>\"></a>", true, "", 0},
+    {"QuoteOutsideValueIsPlain", "<a \"x>\"</a>", true, "", 0},
     {"SlashBeforeSpaceIsNotEmpty", "<a/ >", false,
-     R"(<unended_start_tag tagname="a" offset="0" offset2="5"/>)"},
-    {"UnquotedSlash", "<a x=1/>", false, R"(<unended_start_tag tagname="a" offset="0" offset2="8"/>)"},
-    {"CommentDoesNotCloseOnItsOpening", "<a/><!-->-->", true, ""},
-    {"EndTagNamesCompareWhole", "<ab></a></ab>", false, R"(<lone_end_tag tagname="a" offset="4"/>)"},
-    {"ZeroByteEndsTheText", std::string("<a/>\0<b/>", 9), true, ""},
+     R"(<unended_start_tag tagname="a" offset="0" offset2="5"/>)", kIllFormed},
+    {"UnquotedSlash", "<a x=1/>", false, R"(<unended_start_tag tagname="a" offset="0" offset2="8"/>)",
+     kIllFormed},
+    {"CommentDoesNotCloseOnItsOpening", "<a/><!-->-->", true, "", 0},
+    {"EndTagNamesCompareWhole", "<ab></a></ab>", false, R"(<lone_end_tag tagname="a" offset="4"/>)",
+     kIllFormed},
+    {"ZeroByteEndsTheText", std::string("<a/>\0<b/>", 9), true, "", 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(XmlReaderIndex, XmlReaderWellFormed, ::testing::ValuesIn(kWellFormedCases),
@@ -554,6 +618,17 @@ TEST(XmlReaderResults, ErrorNodeMarksTheInnermostElementAndScanningGoesOn) {
     EXPECT_EQ(doc.Element(2).flags, kFirst | kHasError | 1);
     EXPECT_EQ(doc.Element(3).parent, 2);
     EXPECT_EQ(doc.Element(1).length, 22);
+}
+
+TEST(XmlReaderResults, ErrorNodeStopsBeforeTheNextTag) {
+    XmlDocument doc;
+    EXPECT_FALSE(doc.SetText("<r><!x<b/></r>"));
+    EXPECT_EQ(doc.GetResult(), R"(<exclamation_tag_syntax offset="3"/>)");
+    ExpectRecords(doc, {
+        {0, 14, 0, 0, kIllFormed, 0, 1, 0, 0},
+        {0, 14, 3, 4, kFirst | kHasError | 0, 0, 2, 0, 1},
+        {6, 4, 4, 0, kFirst | 1, 1, 0, 0, 2},
+    });
 }
 
 TEST(XmlReaderResults, SyntaxErrorsAreKeptWhenOtherRecordsAreDropped) {
