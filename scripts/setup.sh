@@ -10,6 +10,7 @@ packages=(
     googletest                          # sources, built with each compiler
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     wine wine32:i386 xvfb xauth fonts-wine fonts-wqy-microhei
+    chromium                            # the page tests
     libbenchmark-dev libpugixml-dev libtinyxml2-dev libexpat1-dev pkg-config
 )
 
