@@ -15,12 +15,13 @@
 
 namespace wayfarer {
 
-// Closing policy for handles whose "none" value is null.
+// Closing policy for handles whose "none" value is null (or 0, for the
+// CryptoAPI handles that are numbers).
 template <typename T, auto Close>
 struct null_handle_traits {
     using type = T;
-    static constexpr type invalid() noexcept { return nullptr; }
-    static bool is_valid(type value) noexcept { return value != nullptr; }
+    static constexpr type invalid() noexcept { return type{}; }
+    static bool is_valid(type value) noexcept { return value != type{}; }
     static void close(type value) noexcept { Close(value); }
 };
 
@@ -82,6 +83,10 @@ inline void FreeCertContext(PCCERT_CONTEXT context) noexcept {
     ::CertFreeCertificateContext(context);
 }
 inline void CloseFind(HANDLE find) noexcept { ::FindClose(find); }
+inline void ReleaseCryptProvider(HCRYPTPROV provider) noexcept {
+    ::CryptReleaseContext(provider, 0);
+}
+inline void DestroyCryptKey(HCRYPTKEY key) noexcept { ::CryptDestroyKey(key); }
 }  // namespace detail
 
 using unique_hkey = unique_any<null_handle_traits<HKEY, &::RegCloseKey>>;
@@ -92,6 +97,9 @@ using unique_hcertstore = unique_any<null_handle_traits<HCERTSTORE, &detail::Clo
 using unique_cert_context =
     unique_any<null_handle_traits<PCCERT_CONTEXT, &detail::FreeCertContext>>;
 using unique_hmodule = unique_any<null_handle_traits<HMODULE, &::FreeLibrary>>;
+using unique_hcryptprov =
+    unique_any<null_handle_traits<HCRYPTPROV, &detail::ReleaseCryptProvider>>;
+using unique_hcryptkey = unique_any<null_handle_traits<HCRYPTKEY, &detail::DestroyCryptKey>>;
 
 struct find_handle_traits : file_handle_traits {
     static void close(type value) noexcept { detail::CloseFind(value); }

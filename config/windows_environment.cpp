@@ -46,8 +46,8 @@ std::string WindowsEnvironment::ExpandEnvironment(const std::string& text) {
 uint32_t WindowsEnvironment::OsMajorVersion() {
     OSVERSIONINFOW info{};
     info.dwOSVersionInfoSize = sizeof(info);
-    // Deprecated, but the major version is all that is asked, and its
-    // manifest-dependent answer (6 without one) is what the document expects.
+    // Deprecated, but only "6 or later" is asked, which every supported
+    // system answers yes to, whether the manifest lets it say 6 or 10.
 #if defined(_MSC_VER)
 #pragma warning(push)
 #pragma warning(disable : 4996)

@@ -21,7 +21,7 @@ tidy() {  # tidy BUILD_DIR EXTRA_ARGS... -- FILES...
 }
 sources() {  # the project's sources in a build's compilation database
     grep -o '"file": *"[^"]*"' "$1/compile_commands.json" | sed 's/.*"\([^"]*\)"$/\1/' |
-        grep "^$root/" | grep -v googletest | sort -u
+        grep "^$root/" | grep -E '\.(cpp|cc)$' | grep -v googletest | sort -u
 }
 mapfile -t portable < <(sources build/native)
 mapfile -t windows < <(comm -13 <(sources build/native) <(sources build/windows-test))
