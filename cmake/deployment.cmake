@@ -8,3 +8,4 @@ set(WAYFARER_DOWNLOAD_BASE "https://download.lunmarbank.example"  CACHE STRING "
 set(WAYFARER_CONFIG_PATH   "/perbank/download/812/item.xml"       CACHE STRING "Path of the configuration document on the download server")
 set(WAYFARER_SERVICE_URL   "https://ebank.lunmarbank.example/perbank/" CACHE STRING "The online-banking service probed for reachability")
 set(WAYFARER_HOME_PAGE     "https://www.lunmarbank.example/"      CACHE STRING "The browser home page the bank asks for")
+set(WAYFARER_CFCA_DIR      ""                                     CACHE PATH   "Folder with the five CFCA certificates (Root_CA.cer ... Operation_CA2.cer, DER); empty builds without them")
