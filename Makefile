@@ -43,6 +43,7 @@ bench: setup
 	@cmake --preset bench -Wno-dev >/dev/null
 	@cmake --build --preset bench
 	@build/bench/bench/xml_bench
+	@build/bench/bench/hosts_bench
 
 # clang-tidy's bugprone checks (also part of make test)
 tidy: setup
