@@ -4,14 +4,13 @@
 #include <utility>
 
 #include "app/state_text.h"
+#include "app/window_timer.h"
 #include "common/text.h"
 
 namespace wayfarer {
 
 namespace {
 
-// Timers armed from a worker are set on the window's own thread.
-constexpr UINT kArmMessage = WM_APP + 1;
 // A worker ended: wakes the loop so that it can see the run is over.
 constexpr UINT kWorkerDoneMessage = WM_APP + 2;
 constexpr wchar_t kClassName[] = L"WayfarerConsoleHost";
@@ -63,12 +62,18 @@ LRESULT CALLBACK CliHost::WindowProc(HWND window, UINT message, WPARAM wParam, L
     }
     auto* self = reinterpret_cast<CliHost*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (self != nullptr) {
+        if (HandleWindowTimerMessage(window, message, wParam, lParam)) {
+            // A worker's arming or kill, made now: Idle() must see it.
+            if (message == kArmTimerMessage) {
+                self->armed_.insert(static_cast<int>(wParam));
+            } else {
+                self->armed_.erase(static_cast<int>(wParam));
+            }
+            return 0;
+        }
         switch (message) {
             case WM_TIMER:
                 self->OnStep(static_cast<int>(wParam));
-                return 0;
-            case kArmMessage:
-                self->ArmStep(static_cast<int>(wParam), static_cast<uint32_t>(lParam));
                 return 0;
             case kWorkerDoneMessage:
                 return 0;
@@ -89,19 +94,20 @@ void CliHost::OnStep(int id) {
     }
 }
 
+// USER_TIMER_MINIMUM applies to 0: the step still runs from the loop.
 void CliHost::ArmStep(int id, uint32_t delayMs) {
-    if (::GetCurrentThreadId() != thread_) {
-        ::PostMessageW(window_, kArmMessage, static_cast<WPARAM>(id), static_cast<LPARAM>(delayMs));
-        return;
+    ArmWindowTimer(window_, static_cast<UINT_PTR>(id), delayMs);
+    // From a worker the arming is posted; the window procedure records it.
+    if (::GetCurrentThreadId() == thread_) {
+        armed_.insert(id);
     }
-    // USER_TIMER_MINIMUM applies to 0: the step still runs from the loop.
-    ::SetTimer(window_, static_cast<UINT_PTR>(id), delayMs, nullptr);
-    armed_.insert(id);
 }
 
 void CliHost::KillStep(int id) {
-    ::KillTimer(window_, static_cast<UINT_PTR>(id));
-    armed_.erase(id);
+    KillWindowTimer(window_, static_cast<UINT_PTR>(id));
+    if (::GetCurrentThreadId() == thread_) {
+        armed_.erase(id);
+    }
 }
 
 void CliHost::CallScript(const char* function, const std::vector<ScriptArg>& args) {
@@ -180,7 +186,7 @@ bool CliHost::Idle() const {
     }
     // A worker's last arming may still be on its way to the window.
     MSG pending;
-    if (::PeekMessageW(&pending, window_, kArmMessage, kArmMessage, PM_NOREMOVE)) {
+    if (::PeekMessageW(&pending, window_, kArmTimerMessage, kKillTimerMessage, PM_NOREMOVE)) {
         return false;
     }
     for (const int id : armed_) {

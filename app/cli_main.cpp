@@ -18,9 +18,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/cli_checks.h"
 #include "app/cli_host.h"
 #include "app/controller.h"
+#include "app/windows_checks.h"
 #include "common/text.h"
 #include "config/windows_environment.h"
 
@@ -76,7 +76,7 @@ int wmain(int argc, wchar_t** argv) {
 
     // Static: workers may outlive main's frame until ExitProcess.
     static wayfarer::CliHost host({args.json, args.answerNo});
-    static wayfarer::CliChecks checks(args.configFile, [](const std::string& operation) {
+    static wayfarer::WindowsChecks checks(args.configFile, [](const std::string& operation) {
         host.PrintNote("wayfarer-cli: " + operation + " is not available yet");
     });
     static wayfarer::WindowsEnvironment environment;

@@ -48,6 +48,13 @@ private:
 
 }  // namespace
 
+void StoreDnsResult(const DnsResult& dns, CheckState& state) {
+    state.dnsOk = dns.ok;
+    if (dns.matched) {
+        state.dnsMatchName = dns.matchName;
+    }
+}
+
 WayfarerController::WayfarerController(ControllerHost& host, CheckOperations& ops, DocumentEnvironment& env)
     : host_(host),
       ops_(ops),
@@ -349,11 +356,7 @@ void WayfarerController::RefreshItem(int item) {
         ReportState(1, 1, ops_.GetSystemDescription());
     } else if (item == 6) {
         if (checks_.connected) {
-            const DnsResult dns = ops_.CheckDns(checks_);
-            checks_.dnsOk = dns.ok;
-            if (dns.matched) {
-                checks_.dnsMatchName = dns.matchName;
-            }
+            StoreDnsResult(ops_.CheckDns(checks_), checks_);
         } else {
             checks_.dnsOk = false;
         }

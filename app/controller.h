@@ -117,6 +117,10 @@ struct DnsResult {
     std::string matchName;
 };
 
+// Stores a DNS check's result: dnsOk always, dnsMatchName only when some
+// answer matched (it is never cleared).
+void StoreDnsResult(const DnsResult& dns, CheckState& state);
+
 // What the configuration worker obtained. `document` is the freshly parsed
 // document; its configLoaded tells whether the parse succeeded.
 struct ConfigFetch {
@@ -128,24 +132,26 @@ enum class UpdateCheck { NotNeeded, Downloaded, DownloadFailed };
 
 // Every operation of the other subsystems that the controller calls. Unless
 // marked "worker", a call runs on the controller's thread. Checks return
-// their result; the controller stores it in the document's CheckState.
+// their result; the controller stores it in the document's CheckState. A
+// check gets the controller's own document, so it may store its field itself
+// (the same value) and a hosts repair may refresh the DNS fields.
 class CheckOperations {
 public:
     virtual ~CheckOperations() = default;
 
-    virtual bool CheckRegistry(const CheckItems& checks, bool repair) = 0;
-    virtual bool CheckHostsFile(const CheckItems& checks, bool repair) = 0;
+    virtual bool CheckRegistry(CheckItems& checks, bool repair) = 0;
+    virtual bool CheckHostsFile(CheckItems& checks, bool repair) = 0;
     // Negative when the chain is incomplete.
     virtual int32_t CheckRootCertificates() = 0;
     virtual int32_t InstallRootCertificates() = 0;
     // InternetGetConnectedState returned non-zero.
     virtual bool InternetConnected() = 0;
-    virtual DnsResult CheckDns(const CheckItems& checks) = 0;
+    virtual DnsResult CheckDns(CheckItems& checks) = 0;
     // Worker: opens the service addresses of the given groups.
     virtual bool ProbeService(const std::vector<ConfigGroup>& groups) = 0;
-    virtual bool CheckHomePagePolicy(const CheckItems& checks, bool repair) = 0;
-    virtual bool CheckSecurityLevel(const CheckItems& checks, bool repair) = 0;
-    virtual bool CheckTrustedSites(const CheckItems& checks, bool repair) = 0;
+    virtual bool CheckHomePagePolicy(CheckItems& checks, bool repair) = 0;
+    virtual bool CheckSecurityLevel(CheckItems& checks, bool repair) = 0;
+    virtual bool CheckTrustedSites(CheckItems& checks, bool repair) = 0;
     virtual bool ClearSslCache() = 0;
     virtual bool ClearBrowserCache() = 0;
     // Display texts, UTF-8.

@@ -5,7 +5,7 @@
 
 #include "app/startup.h"
 #include "app/wayfarer_dlg.h"
-#include "app/cli_checks.h"
+#include "app/windows_checks.h"
 #include "config/windows_environment.h"
 
 namespace wayfarer {
@@ -66,9 +66,9 @@ BOOL CWayfarerApp::InitInstance() {
 void CWayfarerApp::RunMainDialog() {
     const OleSession ole;
     WindowsEnvironment environment;
-    // The console checker's operations, until the window has its own; a
-    // missing one answers "not in order", never a pass.
-    CliChecks operations(std::wstring(), [](const std::string&) {});
+    // The window has nowhere to note a missing operation; such an operation
+    // still answers "not in order", never a pass.
+    WindowsChecks operations(std::wstring(), [](const std::string&) {});
     CWayfarerDlg dialog(operations, environment);
     dialog.DoModal();
     // Workers are never stopped or joined, and they hold the dialog and the

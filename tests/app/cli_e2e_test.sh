@@ -1,12 +1,22 @@
 #!/usr/bin/env bash
 # wayfarer-cli.exe end to end under Wine, on the built-in default document and
-# on small documents of our own. Until the checks are wired in, every check
-# must come out "不正常" with a note that it is not available yet: never
-# "正常" for a check that did not run.
-#   cli_e2e_test.sh WINE_RUN CLI_EXE WORK_DIR
+# on small documents of our own. The registry, hosts-file and certificate
+# checks are real; every other check must come out "不正常" with a note that
+# it is not available yet: never "正常" for a check that did not run.
+# Repairs write the registry and the hosts file, and a second run would find
+# them made: every run has a fresh Wine prefix of its own, removed at the end.
+#   cli_e2e_test.sh WINE_RUN CLI_EXE WORK_DIR HAVE_CERTIFICATES(0|1)
 set -u
-run=$1 cli=$2 work=$3
+run=$1 cli=$2 work=$3 have_certificates=${4:-0}
 mkdir -p "$work"
+export WAYFARER_WINEPREFIX="$work/wineprefix"
+remove_prefix() {
+    WINEPREFIX="$WAYFARER_WINEPREFIX" wineserver -k >/dev/null 2>&1
+    WINEPREFIX="$WAYFARER_WINEPREFIX" wineserver -w >/dev/null 2>&1
+    rm -rf "$WAYFARER_WINEPREFIX" "$WAYFARER_WINEPREFIX.lock"
+}
+remove_prefix  # left by a run that was cut short
+trap remove_prefix EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 expect_line() {  # file, exact line
@@ -19,6 +29,28 @@ cli() {  # name, args...: stdout to $work/name.out, stderr to .err, exit code to
     tr -d '\r' <"$work/$name.raw" >"$work/$name.out"  # console lines end in CR LF
 }
 rc() { cat "$work/$1.rc"; }
+last_line() {  # file, label: the last "label：..." line
+    grep "^$2：" "$1" | tail -n 1
+}
+# The operations that are real now: never a note that they are missing.
+real_operations=(CheckRegistry CheckHostsFile CheckRootCertificates InstallRootCertificates)
+no_missing_note_for_real_checks() {  # name
+    for operation in "${real_operations[@]}"; do
+        grep -q "$operation is not available yet" "$work/$1.err" && fail "$1: $operation is said to be missing"
+    done
+}
+# The page's labels of the checks that do not exist yet: always 不正常.
+stand_in_labels=(DNS解析 网银服务 主页设置 IE安全级别 网银可信站点加入)
+
+# A line that pins the bank's web host, for the hosts check to find and the
+# repair to remove.
+"$run" cmd /c exit </dev/null >/dev/null 2>&1  # makes the prefix
+hosts_file="$WAYFARER_WINEPREFIX/drive_c/windows/system32/drivers/etc/hosts"
+[ -f "$hosts_file" ] || fail "the prefix has no hosts file at $hosts_file"
+pin_web_host() {
+    printf '\r\n127.0.0.1 www.lunmarbank.example # pinned\r\n' >>"$hosts_file"
+}
+pin_web_host
 
 # /check on the built-in default document.
 cli check /check
@@ -30,9 +62,13 @@ for line in "正在检测注册表" "注册表：不正常" "正在检测Host文
             "您的电脑未达到使用我行网银的要求，请点击“一键设置”修复。"; do
     expect_line "$work/check.out" "$line"
 done
-grep -q "：正常$" "$work/check.out" && grep "：正常$" "$work/check.out" | grep -vq "^网络连接：正常$" &&
+grep -q "：正常$" "$work/check.out" && grep "：正常$" "$work/check.out" | grep -vqE "^(网络连接|注册表|Host文件|CFCA根证书)：正常$" &&
     fail "check: a check that did not run is shown as 正常"
-grep -q "CheckRegistry is not available yet" "$work/check.err" || fail "check: no note about the missing registry check"
+for label in "${stand_in_labels[@]}"; do
+    expect_line "$work/check.out" "$label：不正常"
+done
+grep -q "CheckHomePagePolicy is not available yet" "$work/check.err" || fail "check: no note about the missing home page check"
+no_missing_note_for_real_checks check
 # Steps in order: the last progress before 检测完毕 is 100.
 [ "$(grep -n '^进度 100%$' "$work/check.out" | cut -d: -f1)" -lt "$(grep -n '^检测完毕$' "$work/check.out" | cut -d: -f1)" ] ||
     fail "check: 100% does not come before 检测完毕"
@@ -58,6 +94,54 @@ cli fix /fix /no
 for line in "正在修复Host文件" "正在修复根证书" "正在修复安全级别设置" "正在修复注册表" "正在修复可信站点" "设置完毕"; do
     expect_line "$work/fix.out" "$line"
 done
+[ "$(last_line "$work/fix.out" Host文件)" = "Host文件：正常" ] || fail "fix: the pinning hosts line was not removed"
+no_missing_note_for_real_checks fix
+
+# The real checks on a document of our own: a registry value in a test key,
+# absent; a hosts line that pins the bank's web host; the CFCA chain, which a
+# fresh prefix lacks. /check finds each out of order, /fix repairs it (the
+# certificates only when this build carries them), and a second /check finds
+# the repairs made.
+test_key='HKCU\Software\WayfarerTest\Cli'
+cat >"$work/real.xml" <<EOF
+<checkitems>
+  <config type="registry">
+    <entry name="Probe" type="reg_dword" value="7">HKEY_CURRENT_USER\Software\WayfarerTest\Cli</entry>
+  </config>
+  <config type="host">
+    <entry>www.lunmarbank.example</entry>
+  </config>
+</checkitems>
+EOF
+pin_web_host  # the built-in document's repair removed it
+certificates_fixed=不正常  # nothing to add without certificates
+[ "$have_certificates" = 1 ] && certificates_fixed=正常
+# label | after /check | after /fix and on the second /check
+real_cases=(
+    "注册表|不正常|正常"
+    "Host文件|不正常|正常"
+    "CFCA根证书|不正常|$certificates_fixed"
+)
+cli real_check /check /config-file "$work/real.xml"
+cli real_fix /fix /no /config-file "$work/real.xml"
+cli real_again /check /config-file "$work/real.xml"
+for case in "${real_cases[@]}"; do
+    IFS='|' read -r label before after <<<"$case"
+    for run_expected in "real_check $before" "real_fix $after" "real_again $after"; do
+        read -r name expected <<<"$run_expected"
+        actual=$(last_line "$work/$name.out" "$label")
+        [ "$actual" = "$label：$expected" ] || fail "$name: the last $label line is '$actual', expected $expected"
+    done
+done
+for name in real_check real_fix real_again; do
+    no_missing_note_for_real_checks "$name"
+    [ "$(rc "$name")" = 1 ] || fail "$name: exit code $(rc "$name"), expected 1 (the stand-ins fail)"
+done
+"$run" reg query "$test_key" /v Probe </dev/null 2>/dev/null | tr -d '\r' | grep -qE "Probe +REG_DWORD +0x7$" ||
+    fail "real_fix: $test_key\\Probe is not the DWORD 7"
+grep -qi "www.lunmarbank.example" "$hosts_file" && fail "real_fix: the pinning hosts line is still there"
+# The DNS check, also run after the rewrite, is still the stand-in, and says so.
+grep -q "CheckDns is not available yet" "$work/real_fix.err" || fail "real_fix: no note about the missing DNS check"
 
 # A document of our own: a component type the page has no row for, nothing else.
 printf '<checkitems><item name="x" type="other"/></checkitems>' >"$work/other.xml"

@@ -215,14 +215,14 @@ public:
     // Install worker behaviour: run every queued job and succeed.
     std::vector<std::string> installedUrls;
 
-    bool CheckRegistry(const CheckItems& checks, bool repair) override {
+    bool CheckRegistry(CheckItems& checks, bool repair) override {
         Log("CheckRegistry", repair);
         const ConfigGroup* group = checks.FindGroup("registry");
         registryGroupSeen.push_back(group && !group->entries.empty() ? group->entries[0].text : "");
         if (repair && repairsWork) registry = true;
         return registry;
     }
-    bool CheckHostsFile(const CheckItems&, bool repair) override {
+    bool CheckHostsFile(CheckItems&, bool repair) override {
         Log("CheckHostsFile", repair);
         if (repair && duringHostsRepair) duringHostsRepair();
         if (repair && repairsWork) hosts = true;
@@ -241,7 +241,7 @@ public:
         events_.push_back("InternetConnected");
         return connected;
     }
-    DnsResult CheckDns(const CheckItems&) override {
+    DnsResult CheckDns(CheckItems&) override {
         events_.push_back("CheckDns");
         return dns;
     }
@@ -249,17 +249,17 @@ public:
         events_.push_back("ProbeService");
         return service;
     }
-    bool CheckHomePagePolicy(const CheckItems&, bool repair) override {
+    bool CheckHomePagePolicy(CheckItems&, bool repair) override {
         Log("CheckHomePagePolicy", repair);
         if (repair && repairsWork) homePage = true;
         return homePage;
     }
-    bool CheckSecurityLevel(const CheckItems&, bool repair) override {
+    bool CheckSecurityLevel(CheckItems&, bool repair) override {
         Log("CheckSecurityLevel", repair);
         if (repair && repairsWork) security = true;
         return security;
     }
-    bool CheckTrustedSites(const CheckItems&, bool repair) override {
+    bool CheckTrustedSites(CheckItems&, bool repair) override {
         Log("CheckTrustedSites", repair);
         if (repair && repairsWork) trusted = true;
         return trusted;

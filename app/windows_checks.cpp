@@ -1,10 +1,13 @@
-#include "app/cli_checks.h"
+#include "app/windows_checks.h"
 
 #include <windows.h>
 #include <wininet.h>
 
 #include <utility>
 
+#include "checks/certificates.h"
+#include "checks/hosts.h"
+#include "checks/registry.h"
 #include "common/handles.h"
 
 namespace wayfarer {
@@ -43,108 +46,107 @@ std::string ReadWholeFile(const std::wstring& path) {
 
 }  // namespace
 
-CliChecks::CliChecks(std::wstring configFile, std::function<void(const std::string&)> unavailable)
+WindowsChecks::WindowsChecks(std::wstring configFile, std::function<void(const std::string&)> unavailable)
     : configFile_(std::move(configFile)), unavailable_(std::move(unavailable)) {}
 
-void CliChecks::Unavailable(const char* operation) {
+void WindowsChecks::Unavailable(const char* operation) {
     std::lock_guard<std::mutex> lock(lock_);
     if (told_.insert(operation).second && unavailable_) {
         unavailable_(operation);
     }
 }
 
-bool CliChecks::CheckRegistry(const CheckItems&, bool) {
-    Unavailable("CheckRegistry");
-    return false;
+bool WindowsChecks::CheckRegistry(CheckItems& checks, bool repair) {
+    return wayfarer::CheckRegistry(checks, repair);
 }
 
-bool CliChecks::CheckHostsFile(const CheckItems&, bool) {
-    Unavailable("CheckHostsFile");
-    return false;
+bool WindowsChecks::CheckHostsFile(CheckItems& checks, bool repair) {
+    HostsFileOptions options;
+    // A rewritten file changes what the bank's names resolve to.
+    options.afterRewrite = [this, &checks] { StoreDnsResult(CheckDns(checks), checks); };
+    return wayfarer::CheckHostsFile(checks, repair, options);
 }
 
-int32_t CliChecks::CheckRootCertificates() {
-    Unavailable("CheckRootCertificates");
-    return -1;
+int32_t WindowsChecks::CheckRootCertificates() {
+    return wayfarer::CheckRootCertificates(certificateStores_);
 }
 
-int32_t CliChecks::InstallRootCertificates() {
-    Unavailable("InstallRootCertificates");
-    return -1;
+int32_t WindowsChecks::InstallRootCertificates() {
+    return wayfarer::InstallRootCertificates(certificateStores_);
 }
 
-bool CliChecks::InternetConnected() {
+bool WindowsChecks::InternetConnected() {
     DWORD flags = 0;
     return ::InternetGetConnectedState(&flags, 0) != FALSE;
 }
 
-DnsResult CliChecks::CheckDns(const CheckItems&) {
+DnsResult WindowsChecks::CheckDns(CheckItems&) {
     Unavailable("CheckDns");
     return {};
 }
 
-bool CliChecks::ProbeService(const std::vector<ConfigGroup>&) {
+bool WindowsChecks::ProbeService(const std::vector<ConfigGroup>&) {
     Unavailable("ProbeService");
     return false;
 }
 
-bool CliChecks::CheckHomePagePolicy(const CheckItems&, bool) {
+bool WindowsChecks::CheckHomePagePolicy(CheckItems&, bool) {
     Unavailable("CheckHomePagePolicy");
     return false;
 }
 
-bool CliChecks::CheckSecurityLevel(const CheckItems&, bool) {
+bool WindowsChecks::CheckSecurityLevel(CheckItems&, bool) {
     Unavailable("CheckSecurityLevel");
     return false;
 }
 
-bool CliChecks::CheckTrustedSites(const CheckItems&, bool) {
+bool WindowsChecks::CheckTrustedSites(CheckItems&, bool) {
     Unavailable("CheckTrustedSites");
     return false;
 }
 
-bool CliChecks::ClearSslCache() {
+bool WindowsChecks::ClearSslCache() {
     Unavailable("ClearSslCache");
     return false;
 }
 
-bool CliChecks::ClearBrowserCache() {
+bool WindowsChecks::ClearBrowserCache() {
     Unavailable("ClearBrowserCache");
     return false;
 }
 
-std::string CliChecks::GetSystemDescription() {
+std::string WindowsChecks::GetSystemDescription() {
     Unavailable("GetSystemDescription");
     return "(not available yet)";
 }
 
-std::string CliChecks::GetBrowserVersion() {
+std::string WindowsChecks::GetBrowserVersion() {
     Unavailable("GetBrowserVersion");
     return "(not available yet)";
 }
 
 // Without detection every item stays "not detected yet" (7), which the page
 // shows as not installed and the verdict counts as needing attention.
-void CliChecks::DetectComponents(const CheckItems&, std::vector<ComponentItem>&) {
+void WindowsChecks::DetectComponents(const CheckItems&, std::vector<ComponentItem>&) {
     Unavailable("DetectComponents");
 }
 
-bool CliChecks::CheckAddonDisabled(const std::string&, bool) {
+bool WindowsChecks::CheckAddonDisabled(const std::string&, bool) {
     Unavailable("CheckAddonDisabled");
     return false;
 }
 
-void CliChecks::ReadUsbKeys(const std::vector<ComponentItem>&, PageReports&) {
+void WindowsChecks::ReadUsbKeys(const std::vector<ComponentItem>&, PageReports&) {
     Unavailable("ReadUsbKeys");
 }
 
-std::vector<InstallJob> CliChecks::QueueItemJobs(const ComponentItem&) {
+std::vector<InstallJob> WindowsChecks::QueueItemJobs(const ComponentItem&) {
     Unavailable("QueueItemJobs");
     return {};
 }
 
 // Never started while QueueItemJobs queues nothing; ends cleanly if it is.
-void CliChecks::InstallWorker(InstallShared& shared, ControllerHost&) {
+void WindowsChecks::InstallWorker(InstallShared& shared, ControllerHost&) {
     Unavailable("InstallWorker");
     std::lock_guard<std::mutex> lock(shared.installLock);
     shared.installThread = false;
@@ -153,7 +155,7 @@ void CliChecks::InstallWorker(InstallShared& shared, ControllerHost&) {
 // Retrieval from the bank's server is not wired in yet: the built-in default
 // document (or the test's file) is what the checks run on, and it counts as
 // not coming from the server.
-ConfigFetch CliChecks::FetchConfiguration(CheckItems& fresh, Messages& messages) {
+ConfigFetch WindowsChecks::FetchConfiguration(CheckItems& fresh, Messages& messages) {
     Unavailable("FetchConfigDocument");
     messages.Notice(155, 146);
     const std::string text = configFile_.empty() ? LoadBuiltInDocument() : ReadWholeFile(configFile_);
@@ -165,12 +167,12 @@ ConfigFetch CliChecks::FetchConfiguration(CheckItems& fresh, Messages& messages)
     return fetch;
 }
 
-UpdateCheck CliChecks::CheckForUpdate(const AppInfo&) {
+UpdateCheck WindowsChecks::CheckForUpdate(const AppInfo&) {
     Unavailable("UpdateNeeded");
     return UpdateCheck::NotNeeded;
 }
 
-bool CliChecks::ApplyUpdate(const AppInfo&) {
+bool WindowsChecks::ApplyUpdate(const AppInfo&) {
     Unavailable("RestartForUpdate");
     return false;
 }

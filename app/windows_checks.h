@@ -1,7 +1,8 @@
-// The console checker's check operations. Until the real checks, detection,
-// queue and retrieval are wired in, every operation that does not exist yet
-// says so on stderr and answers "not in order" / "nothing done": the console
-// never reports a check it did not run as passed. Windows only.
+// The check operations of both hosts, the window and the console checker.
+// The registry, hosts-file and certificate checks are the real ones. Every
+// operation that does not exist yet says so once (through the `unavailable`
+// callback) and answers "not in order" / "nothing done": no host ever
+// reports a check that did not run as passed. Windows only.
 #pragma once
 
 #include <functional>
@@ -10,25 +11,26 @@
 #include <string>
 
 #include "app/controller.h"
+#include "checks/certificates_windows.h"
 
 namespace wayfarer {
 
-class CliChecks final : public CheckOperations {
+class WindowsChecks final : public CheckOperations {
 public:
     // `configFile`: a document to load instead of the built-in one (tests);
     // `unavailable` receives the name of each missing operation once.
-    CliChecks(std::wstring configFile, std::function<void(const std::string&)> unavailable);
+    WindowsChecks(std::wstring configFile, std::function<void(const std::string&)> unavailable);
 
-    bool CheckRegistry(const CheckItems& checks, bool repair) override;
-    bool CheckHostsFile(const CheckItems& checks, bool repair) override;
+    bool CheckRegistry(CheckItems& checks, bool repair) override;
+    bool CheckHostsFile(CheckItems& checks, bool repair) override;
     int32_t CheckRootCertificates() override;
     int32_t InstallRootCertificates() override;
     bool InternetConnected() override;
-    DnsResult CheckDns(const CheckItems& checks) override;
+    DnsResult CheckDns(CheckItems& checks) override;
     bool ProbeService(const std::vector<ConfigGroup>& groups) override;
-    bool CheckHomePagePolicy(const CheckItems& checks, bool repair) override;
-    bool CheckSecurityLevel(const CheckItems& checks, bool repair) override;
-    bool CheckTrustedSites(const CheckItems& checks, bool repair) override;
+    bool CheckHomePagePolicy(CheckItems& checks, bool repair) override;
+    bool CheckSecurityLevel(CheckItems& checks, bool repair) override;
+    bool CheckTrustedSites(CheckItems& checks, bool repair) override;
     bool ClearSslCache() override;
     bool ClearBrowserCache() override;
     std::string GetSystemDescription() override;
@@ -49,6 +51,10 @@ private:
     std::function<void(const std::string&)> unavailable_;
     std::mutex lock_;
     std::set<std::string> told_;
+    // The executable's own "CER" resources: a build without certificates
+    // has none, and its repair fails.
+    ResourceCertificateBlobs certificateBlobs_;
+    SystemCertificateStores certificateStores_{certificateBlobs_};
 };
 
 }  // namespace wayfarer
