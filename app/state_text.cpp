@@ -100,7 +100,7 @@ std::string CheckValueText(int32_t item, const ScriptArg& value) {
         case 6:
             // A DNS label stands for a passed check that matched that answer.
             if (value.isText) {
-                return value.text.empty() ? "正常" : "正常 " + value.text;
+                return value.text.empty() ? "正常" : "正常（" + value.text + "）";  // as the page shows it
             }
             return value.number == 0 ? "正常" : "不正常";
         case 2: case 3: case 4: case 5: case 7: case 9: case 10: case 11:
