@@ -3,6 +3,7 @@
 #include <thread>
 #include <utility>
 
+#include "app/messages.h"
 #include "app/state_text.h"
 #include "app/window_timer.h"
 #include "common/text.h"
@@ -28,6 +29,9 @@ void WriteUtf8(FILE* stream, const std::string& line) {
     std::fputc('\n', stream);
     std::fflush(stream);
 }
+
+// The window's message texts, from this program's own copy of its table.
+std::string Text(int id) { return WideToUtf8(LoadText(::GetModuleHandleW(nullptr), id)); }
 
 }  // namespace
 
@@ -147,7 +151,7 @@ void CliHost::RequestQuit() {
 
 int CliHost::Prompt(int textId, int headingId, int firstChoiceId) {
     const int choice = options_.answerNo ? firstChoiceId + 1 : firstChoiceId;
-    const std::string text = MessageText(headingId) + "：" + MessageText(textId) + " → " + MessageText(choice);
+    const std::string text = Text(headingId) + "：" + Text(textId) + " → " + Text(choice);
     if (options_.json) {
         PrintLine("{\"prompt\":" + std::to_string(textId) + ",\"text\":" + JsonString(text) + ",\"answer\":" +
                   std::to_string(options_.answerNo ? kIdNo : kIdYes) + "}");
@@ -158,9 +162,9 @@ int CliHost::Prompt(int textId, int headingId, int firstChoiceId) {
 }
 
 int CliHost::Notice(int textId, int headingId) {
-    std::string text = MessageText(textId);
+    std::string text = Text(textId);
     if (headingId != 0) {
-        text = MessageText(headingId) + "：" + text;
+        text = Text(headingId) + "：" + text;
     }
     if (options_.json) {
         PrintLine("{\"notice\":" + std::to_string(textId) + ",\"text\":" + JsonString(text) + "}");

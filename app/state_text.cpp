@@ -42,31 +42,6 @@ constexpr CodeText kCheckLabels[] = {
     {9, "主页设置"},     {10, "IE安全级别"}, {11, "网银可信站点加入"},
 };
 
-constexpr CodeText kMessages[] = {
-    {135, "IE缓存清除成功"},
-    {136, "Lunmar银行网银助手"},
-    {137, "正在进行检测"},
-    {138, "检测完毕"},
-    {139, "应用程序有更新，并且已经下载完毕\n是否立即应用更新"},
-    {140, "修复完成"},
-    {141, "SSL缓存清除成功"},
-    {142, "更新程序"},
-    {143, "立即更新程序"},
-    {144, "下次启动更新"},
-    {145, "下载失败，是否继续下一个"},
-    {146, "下载发生错误"},
-    {147, "继续下载下一项"},
-    {148, "停止下载"},
-    {149, "安装失败，是否继续下一个"},
-    {150, "安装时发生了一个错误"},
-    {151, "继续安装下一项"},
-    {152, "停止安装"},
-    {153, "系统对时成功"},
-    {154, "系统对时失败，请手工对时"},
-    {155, "下载配置文件失败，请确认你的电脑能够访问银行网站"},
-    {156, "为了您更方便的使用我行网银助手，请您立即更新程序。"},
-};
-
 template <size_t N>
 std::string Lookup(const CodeText (&table)[N], int32_t code) {
     for (const CodeText& entry : table) {
@@ -184,7 +159,6 @@ std::string ShortSystemName(const std::string& description) {
     return description;
 }
 
-std::string MessageText(int id) { return Lookup(kMessages, id); }
 
 std::string DescribePageCall(const std::string& function, const std::vector<ScriptArg>& args) {
     if (function != "setState" || args.size() < 3 || args[0].isText || args[1].isText) {

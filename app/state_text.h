@@ -24,8 +24,7 @@ std::string ComponentText(int32_t row, int32_t value);
 std::string VerdictText(int32_t verdict);
 // The operating system's name as the page shortens it.
 std::string ShortSystemName(const std::string& description);
-// A string-table message (ids 135-156); empty for an unknown id.
-std::string MessageText(int id);
+
 
 // One line in the page's words for a page call; empty when the page shows
 // nothing for it (clearState, items without a row).

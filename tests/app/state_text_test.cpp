@@ -55,11 +55,5 @@ TEST(StateTextTest, JsonLinesEscapeTextAndCarryThePagesWords) {
     EXPECT_EQ(JsonString("a\"b\\c\nd\x01"), "\"a\\\"b\\\\c\\nd\\u0001\"");
 }
 
-TEST(StateTextTest, MessageTexts) {
-    EXPECT_EQ(MessageText(136), "Lunmar银行网银助手");
-    EXPECT_EQ(MessageText(139), "应用程序有更新，并且已经下载完毕\n是否立即应用更新");
-    EXPECT_EQ(MessageText(134), "");
-}
-
 }  // namespace
 }  // namespace wayfarer
