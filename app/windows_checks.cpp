@@ -6,45 +6,15 @@
 #include <utility>
 
 #include "checks/certificates.h"
+#include "checks/browser.h"
 #include "checks/hosts.h"
+#include "checks/network.h"
 #include "checks/registry.h"
+#include "checks/sysinfo.h"
 #include "common/handles.h"
+#include "config/retrieval_windows.h"
 
 namespace wayfarer {
-
-namespace {
-
-// The default document as built into this executable (RT_HTML "ITEM.XML").
-std::string LoadBuiltInDocument() {
-    HRSRC found = ::FindResourceW(nullptr, L"ITEM.XML", MAKEINTRESOURCEW(23));
-    if (found == nullptr) {
-        return {};
-    }
-    const DWORD size = ::SizeofResource(nullptr, found);
-    HGLOBAL loaded = ::LoadResource(nullptr, found);
-    const void* data = loaded != nullptr ? ::LockResource(loaded) : nullptr;
-    if (data == nullptr || size == 0) {
-        return {};
-    }
-    return std::string(static_cast<const char*>(data), size);
-}
-
-std::string ReadWholeFile(const std::wstring& path) {
-    unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return {};
-    }
-    std::string text;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read != 0) {
-        text.append(buffer, read);
-    }
-    return text;
-}
-
-}  // namespace
 
 WindowsChecks::WindowsChecks(std::wstring configFile, std::function<void(const std::string&)> unavailable)
     : configFile_(std::move(configFile)), unavailable_(std::move(unavailable)) {}
@@ -80,49 +50,48 @@ bool WindowsChecks::InternetConnected() {
     return ::InternetGetConnectedState(&flags, 0) != FALSE;
 }
 
-DnsResult WindowsChecks::CheckDns(CheckItems&) {
-    Unavailable("CheckDns");
-    return {};
+DnsResult WindowsChecks::CheckDns(CheckItems& checks) {
+    const DnsCheck dns = wayfarer::CheckDns(checks);
+    DnsResult result;
+    result.ok = dns.ok;
+    result.matched = dns.matched;
+    result.matchName = dns.matchName;
+    return result;
 }
 
-bool WindowsChecks::ProbeService(const std::vector<ConfigGroup>&) {
-    Unavailable("ProbeService");
-    return false;
+bool WindowsChecks::ProbeService(const std::vector<ConfigGroup>& groups) {
+    return wayfarer::ProbeService(groups);
 }
 
-bool WindowsChecks::CheckHomePagePolicy(CheckItems&, bool) {
-    Unavailable("CheckHomePagePolicy");
-    return false;
+bool WindowsChecks::CheckHomePagePolicy(CheckItems& checks, bool repair) {
+    return wayfarer::CheckHomePagePolicy(checks, repair);
 }
 
-bool WindowsChecks::CheckSecurityLevel(CheckItems&, bool) {
-    Unavailable("CheckSecurityLevel");
-    return false;
+// The console host has no COM of its own; the window's thread already has it.
+bool WindowsChecks::CheckSecurityLevel(CheckItems& checks, bool repair) {
+    const ComApartment com;
+    return wayfarer::CheckSecurityLevel(checks, repair);
 }
 
-bool WindowsChecks::CheckTrustedSites(CheckItems&, bool) {
-    Unavailable("CheckTrustedSites");
-    return false;
+bool WindowsChecks::CheckTrustedSites(CheckItems& checks, bool repair) {
+    const ComApartment com;
+    return wayfarer::CheckTrustedSites(checks, repair);
 }
 
 bool WindowsChecks::ClearSslCache() {
-    Unavailable("ClearSslCache");
-    return false;
+    return wayfarer::ClearSslCache();
 }
 
 bool WindowsChecks::ClearBrowserCache() {
-    Unavailable("ClearBrowserCache");
-    return false;
+    return wayfarer::ClearBrowserCache();
 }
 
 std::string WindowsChecks::GetSystemDescription() {
-    Unavailable("GetSystemDescription");
-    return "(not available yet)";
+    return wayfarer::GetSystemDescription();
 }
 
 std::string WindowsChecks::GetBrowserVersion() {
-    Unavailable("GetBrowserVersion");
-    return "(not available yet)";
+    return wayfarer::GetBrowserVersion();
 }
 
 // Without detection every item stays "not detected yet" (7), which the page
@@ -152,18 +121,13 @@ void WindowsChecks::InstallWorker(InstallShared& shared, ControllerHost&) {
     shared.installThread = false;
 }
 
-// Retrieval from the bank's server is not wired in yet: the built-in default
-// document (or the test's file) is what the checks run on, and it counts as
-// not coming from the server.
+// Server, local copy, built-in document (or the test's file in its place).
 ConfigFetch WindowsChecks::FetchConfiguration(CheckItems& fresh, Messages& messages) {
-    Unavailable("FetchConfigDocument");
-    messages.Notice(155, 146);
-    const std::string text = configFile_.empty() ? LoadBuiltInDocument() : ReadWholeFile(configFile_);
+    const ConfigRetrieval retrieval =
+        ConfigWorker(fresh, [&messages] { messages.Notice(155, 146); }, configFile_);
     ConfigFetch fetch;
-    if (!text.empty()) {
-        fetch.documentObtained = true;
-        fresh.LoadFromText(text);
-    }
+    fetch.documentObtained = retrieval.documentObtained;
+    fetch.fromServer = retrieval.fromServer;
     return fetch;
 }
 

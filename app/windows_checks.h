@@ -1,5 +1,5 @@
 // The check operations of both hosts, the window and the console checker.
-// The registry, hosts-file and certificate checks are the real ones. Every
+// The environment checks and the system information are the real ones. Every
 // operation that does not exist yet says so once (through the `unavailable`
 // callback) and answers "not in order" / "nothing done": no host ever
 // reports a check that did not run as passed. Windows only.

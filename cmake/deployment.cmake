@@ -9,3 +9,8 @@ set(WAYFARER_CONFIG_PATH   "/perbank/download/812/item.xml"       CACHE STRING "
 set(WAYFARER_SERVICE_URL   "https://ebank.lunmarbank.example/perbank/" CACHE STRING "The online-banking service probed for reachability")
 set(WAYFARER_HOME_PAGE     "https://www.lunmarbank.example/"      CACHE STRING "The browser home page the bank asks for")
 set(WAYFARER_CFCA_DIR      ""                                     CACHE PATH   "Folder with the five CFCA certificates (Root_CA.cer ... Operation_CA2.cer, DER); empty builds without them")
+
+# Tests only: in a build with WAYFARER_TESTS=ON the environment variable named
+# here, when set, replaces the configuration address (end-to-end tests point
+# it at the fake bank server). A build without tests never reads it.
+set(WAYFARER_TEST_CONFIG_URL_VARIABLE "WAYFARER_TEST_CONFIG_URL" CACHE STRING "Test builds: environment variable that replaces the configuration address")

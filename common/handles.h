@@ -217,3 +217,15 @@ private:
 };
 
 }  // namespace wayfarer
+
+namespace wayfarer {
+
+namespace detail {
+inline void CloseUrlCacheFind(HANDLE find) noexcept { ::FindCloseUrlCache(find); }
+}  // namespace detail
+
+// An enumeration of the WinINet URL cache (FindFirstUrlCacheEntry*).
+using unique_urlcache_find =
+    unique_any<null_handle_traits<HANDLE, &detail::CloseUrlCacheFind>>;
+
+}  // namespace wayfarer

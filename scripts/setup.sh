@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ make file util-linux python3
+    cmake ninja-build g++ make file util-linux python3 openssl
     clang libclang-rt-14-dev clang-tidy # fuzzing, lint
     googletest                          # sources, built with each compiler
     g++-mingw-w64-i686 binutils-mingw-w64-i686
