@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -19,6 +20,7 @@ enum : uint8_t {
     kTagNameStop = 8,     // ends a tag name when it is compared with a search name
     kAttrTokenStop = 16,  // ends an attribute name token
     kValueStop = 32,      // ends an unquoted value token
+    kEqualsOrGt = 64,     // "=" or ">": what matters in a start tag outside values
 };
 
 constexpr std::array<uint8_t, 256> MakeClasses() {
@@ -45,6 +47,9 @@ constexpr std::array<uint8_t, 256> MakeClasses() {
         if (b == '>') {
             k |= kValueStop;
         }
+        if (b == '=' || b == '>') {
+            k |= kEqualsOrGt;
+        }
         c[b] = k;
     }
     return c;
@@ -53,6 +58,76 @@ constexpr std::array<uint8_t, 256> MakeClasses() {
 constexpr std::array<uint8_t, 256> kClasses = MakeClasses();
 
 inline bool Is(char c, uint8_t cls) { return (kClasses[static_cast<unsigned char>(c)] & cls) != 0; }
+
+// Word-at-a-time search: a machine word holds several bytes, and a value
+// of a few dozen bytes is then looked at in a few steps.
+using Word = size_t;
+constexpr Word kOnes = ~Word{0} / 0xFF;  // 0x0101...
+constexpr Word kHighBits = kOnes * 0x80;
+constexpr ptrdiff_t kWordSize = sizeof(Word);
+
+// Where the first byte in memory is the word's lowest, the position of a
+// hit follows from the word alone; elsewhere a word with a hit is finished
+// byte by byte.
+#if defined(_MSC_VER) || (defined(__BYTE_ORDER__) && defined(__ORDER_LITTLE_ENDIAN__) && \
+                           __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__)
+constexpr bool kLittleEndian = true;
+#else
+constexpr bool kLittleEndian = false;
+#endif
+
+inline Word LoadWord(const char* p) {
+    Word w;
+    std::memcpy(&w, p, sizeof(w));
+    return w;
+}
+
+// The high bit of each byte of `w` that equals the byte whose copies fill
+// `pattern`. Exact up to and including the first such byte; bytes after it
+// may be marked wrongly, so only the lowest mark is used.
+inline Word HasByte(Word w, Word pattern) {
+    const Word x = w ^ pattern;
+    return (x - kOnes) & ~x & kHighBits;
+}
+
+// Given non-zero marks from HasByte: all bits below the lowest mark.
+inline Word BelowFirstHit(Word hits) { return (hits & (~hits + 1)) - 1; }
+
+// The byte offset of the lowest mark (little-endian: the first in memory).
+// The bits below it hold one bit per byte before it; multiplying by kOnes
+// adds them up in the top byte.
+inline ptrdiff_t FirstHitOffset(Word hits) {
+    const Word perByte = BelowFirstHit(hits) & kOnes;
+    return static_cast<ptrdiff_t>((perByte * kOnes) >> (8 * (sizeof(Word) - 1))) - 1;
+}
+
+// The first `c` in [p, end), or `end`. Short runs are the rule (attribute
+// values); a long one is handed to memchr after a few words.
+inline const char* FindByte(const char* p, const char* end, char c) {
+    const Word pattern = kOnes * static_cast<unsigned char>(c);
+    for (int i = 0; i < 4 && end - p >= kWordSize; ++i) {
+        const Word hits = HasByte(LoadWord(p), pattern);
+        if (hits != 0) {
+            if constexpr (kLittleEndian) {
+                return p + FirstHitOffset(hits);
+            } else {
+                while (*p != c) {
+                    ++p;
+                }
+                return p;
+            }
+        }
+        p += kWordSize;
+    }
+    if (end - p >= kWordSize) {
+        const void* hit = std::memchr(p, c, static_cast<size_t>(end - p));
+        return hit != nullptr ? static_cast<const char*>(hit) : end;
+    }
+    while (p < end && *p != c) {
+        ++p;
+    }
+    return p;
+}
 
 constexpr uint32_t kEmptyTag = 0x10000;  // node flag: "/>" closes the start tag
 
@@ -102,44 +177,54 @@ const char* ScanName(const char* q, const char* end) {
 // Quotes count only as an attribute value after "="; an unquoted value runs
 // to a space. Returns `end` when there is no such ">".
 const char* FindTagEnd(const char* q, const char* end, bool& emptyTag) {
-    enum { kOutside, kAfterEquals, kUnquoted } state = kOutside;
-    const char* valueStart = nullptr;
-    for (; q < end; ++q) {
-        const char c = *q;
-        if (c == '>') {
-            // A "/" that ends an unquoted value belongs to it, unless it
-            // stands alone after a space ("a= />").
-            emptyTag = q[-1] == '/' &&
-                       (state != kUnquoted || (q - 1 == valueStart && Is(q[-2], kSpace)));
+    for (;;) {
+        while (q < end && !Is(*q, kEqualsOrGt)) {
+            ++q;
+        }
+        if (q >= end) {
+            return end;
+        }
+        if (*q == '>') {
+            emptyTag = q[-1] == '/';
             return q;
         }
-        switch (state) {
-            case kOutside:
-                if (c == '=') {
-                    state = kAfterEquals;
-                }
-                break;
-            case kAfterEquals:
-                if (c == '"' || c == '\'') {
-                    const void* close = std::memchr(q + 1, c, static_cast<size_t>(end - q - 1));
-                    if (close == nullptr) {
-                        return end;
-                    }
-                    q = static_cast<const char*>(close);
-                    state = kOutside;
-                } else if (!Is(c, kSpace) && c != '=') {
-                    valueStart = q;
-                    state = kUnquoted;
-                }
-                break;
-            case kUnquoted:
-                if (Is(c, kSpace)) {
-                    state = kOutside;
-                }
-                break;
+        // After "=", spaces and more "=" still wait for the value.
+        ++q;
+        while (q < end && (Is(*q, kSpace) || *q == '=')) {
+            ++q;
         }
+        if (q >= end) {
+            return end;
+        }
+        const char c = *q;
+        if (c == '>') {
+            emptyTag = q[-1] == '/';
+            return q;
+        }
+        if (c == '"' || c == '\'') {
+            q = FindByte(q + 1, end, c);
+            if (q >= end) {
+                return end;
+            }
+            ++q;
+            continue;
+        }
+        const char* const valueStart = q;
+        ++q;
+        while (q < end && !Is(*q, kValueStop)) {
+            ++q;
+        }
+        if (q >= end) {
+            return end;
+        }
+        if (*q == '>') {
+            // A "/" that ends an unquoted value belongs to it, unless it
+            // stands alone after a space ("a= />").
+            emptyTag = q[-1] == '/' && q - 1 == valueStart && Is(q[-2], kSpace);
+            return q;
+        }
+        ++q;
     }
-    return end;
 }
 
 // Finds the ">" ending a comment, CDATA section or processing instruction:
@@ -316,17 +401,165 @@ NodeKind ScanNode(const char* p, const char* end, Node& n) {
 
 // The search-name rule shared by FindElement and GetAttribute: `token` must
 // be the first bytes of `name`, and `name` must end right there or go on
-// with a space, "/", "=" or a bracket.
-bool NameMatches(std::string_view token, std::string_view name) {
-    if (token.empty() || token.size() > name.size() ||
-        name.compare(0, token.size(), token) != 0) {
+// with a space, "/", "=" or a bracket. This part takes a token of `n` bytes
+// whose first byte is known to equal the name's.
+inline bool NameMatchesAfterFirst(const char* token, size_t n, std::string_view name) {
+    if (n > name.size()) {
         return false;
     }
-    if (token.size() == name.size()) {
+    if (n < name.size()) {
+        const char next = name[n];
+        if (next != ' ' && next != '/' && next != '=' && next != '[' && next != ']') {
+            return false;
+        }
+    }
+    for (size_t i = 1; i < n; ++i) {
+        if (token[i] != name[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+inline bool NameMatches(std::string_view token, std::string_view name) {
+    return !token.empty() && token.size() <= name.size() && token[0] == name[0] &&
+           NameMatchesAfterFirst(token.data(), token.size(), name);
+}
+
+// Attribute tokens of a start tag. A quoted token runs to the same quote or
+// to the end of the tag; an unquoted one after "=" to a space or ">", any
+// other to a space, "/", "=", ">" or "?" (a token starting with one of those
+// is that byte alone). Every start tag in the index ends with ">", which
+// stops all the unquoted loops below, so they need no end check when they
+// start inside the tag; only a quoted token can run to its end.
+inline const char* SkipSpacesInTag(const char* p) {
+    while (Is(*p, kSpace)) {
+        ++p;
+    }
+    return p;
+}
+
+inline const char* UnquotedEndInTag(const char* p, uint8_t stop) {
+    while (!Is(*p, stop)) {
+        ++p;
+    }
+    return p;
+}
+
+inline bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+// A token starting with one of these ends the attribute list.
+inline bool EndsAttributes(char c) { return c == '/' || c == '>' || c == '?'; }
+
+// The quoted token whose quote is at `p`: its content, with `p` moved past
+// the closing quote (or to `end`). `plain` tells that the content holds no
+// "&", so it needs no decoding.
+inline std::string_view QuotedToken(const char*& p, const char* end, bool& plain) {
+    const char quote = *p;
+    const char* const begin = p + 1;
+    const char* q = begin;
+    const Word quotes = kOnes * static_cast<unsigned char>(quote);
+    const Word amps = kOnes * static_cast<unsigned char>('&');
+    Word amp = 0;
+    while (end - q >= kWordSize) {
+        const Word w = LoadWord(q);
+        const Word hits = HasByte(w, quotes);
+        if (hits != 0) {
+            if constexpr (kLittleEndian) {
+                // Marks for "&" are exact below the first quote.
+                plain = (amp | (HasByte(w, amps) & BelowFirstHit(hits))) == 0;
+                q += FirstHitOffset(hits);
+                p = q + 1;
+                return {begin, static_cast<size_t>(q - begin)};
+            } else {
+                break;
+            }
+        }
+        amp |= HasByte(w, amps);
+        q += kWordSize;
+    }
+    bool seen = amp != 0;
+    while (q < end && *q != quote) {
+        seen = seen || *q == '&';
+        ++q;
+    }
+    plain = !seen;
+    p = q < end ? q + 1 : end;
+    return {begin, static_cast<size_t>(q - begin)};
+}
+
+inline void SkipQuoted(const char*& p, const char* end) {
+    bool plain = false;
+    QuotedToken(p, end, plain);
+}
+
+// Skips the tag name, the first token of a start tag; `p` is just after
+// the tag's "<".
+const char* SkipTagName(const char* p, const char* end) {
+    p = SkipSpacesInTag(p);
+    if (IsQuote(*p)) {
+        SkipQuoted(p, end);
+        return p;
+    }
+    return Is(*p, kAttrTokenStop) ? p + 1 : UnquotedEndInTag(p + 1, kAttrTokenStop);
+}
+
+// Reads the attribute that follows `p` in a start tag and moves `p` past it;
+// false at the end of the list. A name without "=" is its own value; a name
+// whose "=" is followed by the end of the list has an empty value (and the
+// list ends with it). Quoted tokens and values that follow no name belong to
+// no attribute and are skipped. `plain` is true when the value is known to
+// hold no "&".
+inline bool NextAttribute(const char*& p, const char* end, std::string_view& name, std::string_view& value,
+                          bool& plain) {
+    for (;;) {
+        if (p >= end) {
+            return false;
+        }
+        p = SkipSpacesInTag(p);
+        if (EndsAttributes(*p)) {
+            return false;
+        }
+        if (IsQuote(*p)) {
+            SkipQuoted(p, end);
+            continue;
+        }
+        if (*p == '=') {
+            p = SkipSpacesInTag(p + 1);
+            if (EndsAttributes(*p)) {
+                return false;
+            }
+            if (IsQuote(*p)) {
+                SkipQuoted(p, end);
+            } else {
+                p = UnquotedEndInTag(p + 1, kValueStop);
+            }
+            continue;
+        }
+        const char* const nameBegin = p;
+        p = UnquotedEndInTag(p + 1, kAttrTokenStop);
+        name = std::string_view(nameBegin, static_cast<size_t>(p - nameBegin));
+        plain = false;
+        const char* q = SkipSpacesInTag(p);
+        if (*q != '=') {
+            value = name;
+            return true;
+        }
+        q = SkipSpacesInTag(q + 1);
+        if (EndsAttributes(*q)) {
+            value = name.substr(0, 0);
+            p = end;
+            return true;
+        }
+        if (IsQuote(*q)) {
+            value = QuotedToken(q, end, plain);
+            p = q;
+        } else {
+            p = UnquotedEndInTag(q + 1, kValueStop);
+            value = std::string_view(q, static_cast<size_t>(p - q));
+        }
         return true;
     }
-    const char next = name[token.size()];
-    return next == ' ' || next == '/' || next == '=' || next == '[' || next == ']';
 }
 
 // FindElement accepts a plain name with optional bracketed suffixes such as
@@ -360,28 +593,26 @@ bool IsSearchableName(std::string_view name) {
     return !inBracket;
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | ((cp >> 18) & 0x07));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // Code point of the lower-cased reference `code` (without "&" and ";"), 0
 // when it is not one.
 uint32_t ReferenceValue(std::string_view code) {
     if (code.empty() || code[0] != '#') {
+        // XML's own five, the bulk of all references, before the table.
+        if (code == "amp") {
+            return '&';
+        }
+        if (code == "lt") {
+            return '<';
+        }
+        if (code == "gt") {
+            return '>';
+        }
+        if (code == "quot") {
+            return '"';
+        }
+        if (code == "apos") {
+            return '\'';
+        }
         return xml_entities::Lookup(code);
     }
     uint32_t value = 0;
@@ -406,13 +637,36 @@ uint32_t ReferenceValue(std::string_view code) {
     return value;  // at most nine bytes of code, so no overflow
 }
 
-void DecodeInto(std::string& out, std::string_view text) {
-    const char* p = text.data();
-    const char* const end = p + text.size();
+// Writes the UTF-8 form of `cp` at `w`; returns the end.
+char* PutUtf8(char* w, uint32_t cp) {
+    if (cp < 0x80) {
+        *w++ = static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        *w++ = static_cast<char>(0xC0 | (cp >> 6));
+        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        *w++ = static_cast<char>(0xE0 | (cp >> 12));
+        *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        *w++ = static_cast<char>(0xF0 | ((cp >> 18) & 0x07));
+        *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return w;
+}
+
+// Decodes [p, end) to `w` and returns the end of the output. A reference is
+// never shorter than what it decodes to (the shortest, "&lt;" or "&#1;", is
+// four bytes; a four-byte code point needs a five-digit number), so `w` needs
+// room for end - p bytes.
+char* DecodeTo(char* w, const char* p, const char* const end) {
     while (p < end) {
         const void* amp = std::memchr(p, '&', static_cast<size_t>(end - p));
         const char* a = amp != nullptr ? static_cast<const char*>(amp) : end;
-        out.append(p, static_cast<size_t>(a - p));
+        std::memcpy(w, p, static_cast<size_t>(a - p));
+        w += a - p;
         if (a == end) {
             break;
         }
@@ -426,13 +680,60 @@ void DecodeInto(std::string& out, std::string_view text) {
         }
         const uint32_t cp = (q < end && *q == ';') ? ReferenceValue(std::string_view(code, length)) : 0;
         if (cp != 0) {
-            AppendUtf8(out, cp);
+            w = PutUtf8(w, cp);
             p = q + 1;
         } else {
-            out += '&';
+            *w++ = '&';
             p = a + 1;
         }
     }
+    return w;
+}
+
+void DecodeInto(std::string& out, std::string_view text) {
+    const size_t base = out.size();
+    out.resize(base + text.size());
+    char* const first = &out[0];
+    char* const w = DecodeTo(first + base, text.data(), text.data() + text.size());
+    out.resize(static_cast<size_t>(w - first));
+}
+
+// Values and texts are mostly short, where calling memchr costs more than
+// looking at a few words.
+inline bool HasReference(std::string_view text) {
+    if (text.size() > 64) {
+        return std::memchr(text.data(), '&', text.size()) != nullptr;
+    }
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    const Word amps = kOnes * static_cast<unsigned char>('&');
+    for (; end - p >= kWordSize; p += kWordSize) {
+        if (HasByte(LoadWord(p), amps) != 0) {
+            return true;
+        }
+    }
+    for (; p < end; ++p) {
+        if (*p == '&') {
+            return true;
+        }
+    }
+    return false;
+}
+
+// DecodeText without the decoding work for text that holds no "&", and
+// without growing a string step by step for text that does.
+std::string Decoded(std::string_view text) {
+    if (!HasReference(text)) {
+        return std::string(text);
+    }
+    char buffer[256];
+    if (text.size() <= sizeof(buffer)) {
+        const char* const w = DecodeTo(buffer, text.data(), text.data() + text.size());
+        return std::string(buffer, static_cast<size_t>(w - buffer));
+    }
+    std::string out;
+    DecodeInto(out, text);
+    return out;
 }
 
 void EncodeInto(std::string& out, std::string_view text) {
@@ -500,12 +801,18 @@ public:
     bool Empty() const { return items_.empty(); }
     size_t Size() const { return items_.size(); }
     int32_t IndexAt(size_t i) const { return items_[i].index; }
-    std::string_view NameAt(size_t i) const { return items_[i].name; }
+    std::string_view NameAt(size_t i) const { return items_[i].Name(); }
     // The innermost open element, or the document when none is open.
     int32_t Innermost() const { return items_.empty() ? 0 : items_.back().index; }
 
     void Push(int32_t index, std::string_view name) {
-        items_.push_back({index, name});
+        // Filled field by field: copying a whole temporary Item (or the name
+        // as one string_view) made the copy wait on partly written memory,
+        // a stall that cost a good part of the indexing time.
+        Item& item = items_.emplace_back();
+        item.index = index;
+        item.name = name.data();
+        item.nameLength = name.size();
         if (counting_) {
             ++counts_[name];
         }
@@ -514,7 +821,7 @@ public:
     // Closes the innermost element.
     void Pop() {
         if (counting_) {
-            Uncount(items_.back().name);
+            Uncount(items_.back().Name());
         }
         items_.pop_back();
     }
@@ -522,7 +829,7 @@ public:
     void Truncate(size_t size) {
         if (counting_) {
             for (size_t i = size; i < items_.size(); ++i) {
-                Uncount(items_[i].name);
+                Uncount(items_[i].Name());
             }
         }
         items_.resize(size);
@@ -531,12 +838,12 @@ public:
     // Number of open elements up to and including the innermost one named
     // `name`; 0 when no open element has that name.
     size_t Find(std::string_view name) {
-        if (!items_.empty() && items_.back().name == name) {
+        if (!items_.empty() && items_.back().Name() == name) {
             return items_.size();
         }
         if (!counting_) {
             for (const Item& item : items_) {
-                ++counts_[item.name];
+                ++counts_[item.Name()];
             }
             counting_ = true;
         }
@@ -544,7 +851,7 @@ public:
             return 0;
         }
         size_t i = items_.size() - 1;  // the innermost one did not match
-        while (items_[i - 1].name != name) {
+        while (items_[i - 1].Name() != name) {
             --i;
         }
         return i;
@@ -560,7 +867,9 @@ private:
 
     struct Item {
         int32_t index;
-        std::string_view name;
+        const char* name;
+        size_t nameLength;
+        std::string_view Name() const { return {name, nameLength}; }
     };
     std::vector<Item> items_;
     std::map<std::string_view, size_t> counts_;
@@ -624,6 +933,7 @@ void XmlDocument::LinkLastChild(int32_t parent, int32_t index) {
 }
 
 bool XmlDocument::SetText(std::string_view text) {
+    attributes_.element = 0;
     result_.clear();
     parentPos_ = 0;
     currentPos_ = 0;
@@ -842,71 +1152,61 @@ void XmlDocument::ResetPosition() {
 
 // Tokens are read only within the start tag: a stray quote must not carry
 // the search into the element's content or into later elements.
+void XmlDocument::ReadAttributes() const {
+    const ElementRecord& r = Rec(currentPos_);
+    const char* const end = text_.data() + r.start + r.StartTagLength();
+    const char* p = SkipTagName(text_.data() + r.start + 1, end);
+    AttributeCache& cache = attributes_;
+    cache.element = currentPos_;
+    cache.count = 0;
+    cache.plain = 0;
+    cache.rest = nullptr;
+    std::string_view name;
+    std::string_view value;
+    bool plain = false;
+    while (NextAttribute(p, end, name, value, plain)) {
+        // A name is never empty and, like its start tag, shorter than 2^22.
+        cache.keys[cache.count] =
+            static_cast<uint32_t>(name.size()) << 8 | static_cast<unsigned char>(name[0]);
+        cache.names[cache.count] = name.data();
+        cache.values[cache.count] = value;
+        cache.plain |= static_cast<uint32_t>(plain) << cache.count;
+        if (++cache.count == AttributeCache::kCapacity) {
+            cache.rest = p;
+            break;
+        }
+    }
+}
+
 std::string XmlDocument::GetAttribute(std::string_view name) const {
     if (currentPos_ == 0 || name.empty()) {
         return {};
     }
-    const ElementRecord& r = Rec(currentPos_);
-    const char* p = text_.data() + r.start + 1;
-    const char* const end = text_.data() + r.start + r.StartTagLength();
-    bool tagName = true;
-    bool afterEquals = false;
-    std::string_view matched;  // the matching attribute name, until its value is known
-    for (;;) {
-        while (p < end && Is(*p, kSpace)) {
-            ++p;
-        }
-        if (p >= end) {
-            break;
-        }
-        std::string_view token;
-        bool quoted = false;
-        if (*p == '"' || *p == '\'') {
-            const char quote = *p++;
-            const void* close = std::memchr(p, quote, static_cast<size_t>(end - p));
-            const char* tokenEnd = close != nullptr ? static_cast<const char*>(close) : end;
-            token = std::string_view(p, static_cast<size_t>(tokenEnd - p));
-            p = close != nullptr ? tokenEnd + 1 : end;
-            quoted = true;
-        } else {
-            // A token that starts with one of its stop bytes ("=", "/", ">",
-            // "?") is that byte alone.
-            const char* s = p++;
-            const uint8_t stop = afterEquals ? kValueStop : kAttrTokenStop;
-            if (!Is(*s, stop)) {
-                while (p < end && !Is(*p, stop)) {
-                    ++p;
-                }
-            }
-            token = std::string_view(s, static_cast<size_t>(p - s));
-        }
-        if (tagName) {
-            tagName = false;
-            continue;
-        }
-        if (!quoted && (token[0] == '/' || token[0] == '>' || token[0] == '?')) {
-            break;
-        }
-        if (afterEquals) {
-            afterEquals = false;
-            if (!matched.empty()) {
-                return DecodeText(token);
-            }
-            continue;
-        }
-        if (!quoted && token == "=") {
-            afterEquals = true;
-            continue;
-        }
-        if (!matched.empty()) {
-            break;  // the matching name had no "=": its value is its name
-        }
-        if (!quoted && NameMatches(token, name)) {
-            matched = token;
+    if (attributes_.element != currentPos_) {
+        ReadAttributes();
+    }
+    const AttributeCache& cache = attributes_;
+    const auto first = static_cast<unsigned char>(name[0]);
+    for (uint32_t i = 0; i < cache.count; ++i) {
+        const uint32_t key = cache.keys[i];
+        if ((key & 0xFF) == first && NameMatchesAfterFirst(cache.names[i], key >> 8, name)) {
+            const std::string_view value = cache.values[i];
+            return ((cache.plain >> i) & 1) != 0 ? std::string(value) : Decoded(value);
         }
     }
-    if (!matched.empty() && !afterEquals) {
-        return DecodeText(matched);
+    if (cache.rest == nullptr) {
+        return {};
+    }
+    const ElementRecord& r = Rec(currentPos_);
+    const char* const end = text_.data() + r.start + r.StartTagLength();
+    const char* p = cache.rest;
+    std::string_view token;
+    std::string_view value;
+    bool plain = false;
+    while (NextAttribute(p, end, token, value, plain)) {
+        if (NameMatches(token, name)) {
+            return plain ? std::string(value) : Decoded(value);
+        }
     }
     return {};
 }
@@ -923,7 +1223,7 @@ std::string XmlDocument::GetData() const {
     const char* const end = text_.data() + r.start + r.length - r.EndTagLength();
     const auto size = static_cast<size_t>(end - begin);
     if (std::memchr(begin, '<', size) == nullptr) {
-        return DecodeText(std::string_view(begin, size));
+        return Decoded(std::string_view(begin, size));
     }
     std::string out;
     Node node;
@@ -941,12 +1241,7 @@ std::string XmlDocument::GetData() const {
     return out;
 }
 
-std::string XmlDocument::DecodeText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    DecodeInto(out, text);
-    return out;
-}
+std::string XmlDocument::DecodeText(std::string_view text) { return Decoded(text); }
 
 std::string XmlDocument::EncodeText(std::string_view text) {
     std::string out;

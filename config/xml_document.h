@@ -81,7 +81,9 @@ public:
     // Decoded value of attribute `name` of the current element, read from its
     // start tag only; empty when there is no current element, no such
     // attribute, or `name` is empty. An attribute without "=" has its own
-    // name as value.
+    // name as value. The start tag is read once per element and kept, so
+    // even this const call must not run concurrently with another on the
+    // same document.
     std::string GetAttribute(std::string_view name) const;
     // Decoded text content of the current element; empty for an element
     // with child elements, an empty-element tag or one never ended.
@@ -127,6 +129,25 @@ private:
     std::vector<std::unique_ptr<ElementRecord[]>> blocks_;
     int32_t capacity_ = 0;
 
+    // GetAttribute's reading of one start tag: callers ask for several
+    // attributes of each element, and re-reading the tag for every name
+    // dominated their cost. Keyed by element index, which stays valid until
+    // SetText; a tag with more attributes than fit keeps where reading
+    // stopped, and names not found among the first ones are read from there.
+    struct AttributeCache {
+        static constexpr uint32_t kCapacity = 16;
+        int32_t element = 0;  // 0: nothing cached
+        uint32_t count = 0;
+        uint32_t plain = 0;  // bit i: value i holds no "&" and needs no decoding
+        const char* rest = nullptr;  // null when the whole tag was read
+        // Per attribute: its name's length << 8 | its first byte, which
+        // rejects most names without reading the text; the name; the value.
+        uint32_t keys[kCapacity] = {};
+        const char* names[kCapacity] = {};
+        std::string_view values[kCapacity];
+    };
+    mutable AttributeCache attributes_;
+
     ElementRecord& Rec(int32_t index) {
         const auto i = static_cast<uint32_t>(index);
         return blocks_[i >> 16][i & 0xFFFF];
@@ -141,6 +162,7 @@ private:
     void LinkLastChild(int32_t parent, int32_t index);
     void CloseUnended(OpenStack& open, size_t from, int32_t offset2);
     std::string_view TagNameOf(int32_t index) const;
+    void ReadAttributes() const;
 };
 
 }  // namespace wayfarer

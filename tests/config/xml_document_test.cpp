@@ -4,6 +4,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace wayfarer {
@@ -225,6 +226,13 @@ const WellFormedCase kWellFormedCases[] = {
     {"EndTagNamesCompareWhole", "<ab></a></ab>", false, R"(<lone_end_tag tagname="a" offset="4"/>)",
      kIllFormed},
     {"ZeroByteEndsTheText", std::string("<a/>\0<b/>", 9), true, "", 0},
+    {"SlashRightAfterEqualsIsAValue", "<a x=/>", false,
+     R"(<unended_start_tag tagname="a" offset="0" offset2="7"/>)", kIllFormed},
+    {"SpacesAndEqualsBeforeAQuotedValue", "<a x = =\t'/>'/>", true, "", 0},
+    {"LongQuotedValueHidesGreaterThan",
+     "<a x=\"" + std::string(40, 'v') + ">" + std::string(40, 'w') + "\"/>", true, "", 0},
+    {"LongQuotedValueUnclosed", "<a x='" + std::string(40, 'v') + "/>", false,
+     R"(<unterminated_tag_syntax type="start_tag" offset="0"/><no_root_element/>)", kIllFormed | kHasError},
 };
 
 INSTANTIATE_TEST_SUITE_P(XmlReaderIndex, XmlReaderWellFormed, ::testing::ValuesIn(kWellFormedCases),
@@ -436,6 +444,11 @@ TEST(XmlReaderAttributes, Values) {
         {"<a x=\"&lt;&amp;&#65;&eacute;\"/>", "x", "<&A\xC3\x89"},
         {"<a x=\"1\"/>", "x[1]", "1"},
         {"<a x=\"1\"/>", "x1", ""},
+        {"<a x='say \"hi\"'/>", "x", "say \"hi\""},
+        {"<a x=1&amp;2 />", "x", "1&2"},
+        {"<a x&amp;y/>", "x&amp;y", "x&y"},  // its own name as value, decoded too
+        {"<a k 'v>", "k", "k"},              // a stray quote runs to the end of the tag
+        {"<a 'x=\"1\">", "x", ""},
     };
     for (const AttributeCase& c : cases) {
         SCOPED_TRACE(std::string(c.text) + " / " + c.name);
@@ -462,6 +475,107 @@ TEST(XmlReaderAttributes, StrayQuoteDoesNotReachIntoTheNextElement) {
     EXPECT_EQ(doc.GetAttribute("x"), "2");
 }
 
+TEST(XmlReaderAttributes, ValuesFollowTheCursor) {
+    XmlDocument doc;
+    ASSERT_TRUE(doc.SetText("<r x=\"r\"><e x=\"1\"/><e y=\"b\" x=\"2\"/><e/><f x=\"f\"/></r>"));
+    ASSERT_TRUE(doc.FindElement("r"));
+    EXPECT_EQ(doc.GetAttribute("x"), "r");
+    ASSERT_TRUE(doc.IntoElement());
+    EXPECT_EQ(doc.GetAttribute("x"), "");  // no current element yet
+    ASSERT_TRUE(doc.FindElement("e"));
+    EXPECT_EQ(doc.GetAttribute("x"), "1");
+    EXPECT_EQ(doc.GetAttribute("y"), "");
+    ASSERT_TRUE(doc.FindElement("e"));
+    EXPECT_EQ(doc.GetAttribute("y"), "b");
+    EXPECT_EQ(doc.GetAttribute("x"), "2");
+    ASSERT_TRUE(doc.FindElement("e"));
+    EXPECT_EQ(doc.GetAttribute("x"), "");
+    EXPECT_EQ(doc.GetAttribute("y"), "");
+    ASSERT_TRUE(doc.FindElement());
+    EXPECT_EQ(doc.GetAttribute("x"), "f");
+    ASSERT_TRUE(doc.OutOfElement());
+    EXPECT_EQ(doc.GetAttribute("x"), "r");
+    ASSERT_TRUE(doc.IntoElement());  // back to f
+    EXPECT_EQ(doc.GetAttribute("x"), "f");
+    doc.ResetPosition();
+    EXPECT_EQ(doc.GetAttribute("x"), "");
+    ASSERT_TRUE(doc.FindElement("e"));
+    EXPECT_EQ(doc.GetAttribute("x"), "1");
+}
+
+TEST(XmlReaderAttributes, NewTextIsReadAfresh) {
+    // The same element, by index, in a new text with the attributes moved.
+    XmlDocument doc;
+    ASSERT_TRUE(doc.SetText("<a x=\"1\" y=\"2\"/>"));
+    ASSERT_TRUE(doc.FindElement());
+    EXPECT_EQ(doc.GetAttribute("x"), "1");
+    ASSERT_TRUE(doc.SetText("<a y=\"3\" x=\"4\"/>"));
+    EXPECT_EQ(doc.GetAttribute("x"), "");
+    ASSERT_TRUE(doc.FindElement());
+    EXPECT_EQ(doc.GetAttribute("x"), "4");
+    EXPECT_EQ(doc.GetAttribute("y"), "3");
+    EXPECT_FALSE(doc.SetText(""));
+    EXPECT_FALSE(doc.FindElement());
+    EXPECT_EQ(doc.GetAttribute("x"), "");
+}
+
+TEST(XmlReaderAttributes, ReferenceAnywhereInAValueIsDecoded) {
+    // Values are searched for "&" several bytes at a time: a reference must
+    // be found at every offset, next to either quote, and a value without one
+    // next to it must stay as it is.
+    for (size_t before = 0; before <= 17; ++before) {
+        for (size_t after = 0; after <= 9; ++after) {
+            for (const char* quote : {"\"", "'"}) {
+                const std::string value = std::string(before, 'v') + "&lt;" + std::string(after, 'w');
+                const std::string decoded = std::string(before, 'v') + "<" + std::string(after, 'w');
+                const std::string plain(before + after, 'p');
+                const std::string x = std::string("x=") + quote + value + quote;
+                const std::string y = std::string("y=") + quote + plain + quote;
+                // x first, then last, where the tag ends within a few bytes.
+                const std::string texts[] = {"<a " + x + " " + y + "&amp;/>", "<a " + y + " " + x + "/>"};
+                for (const std::string& text : texts) {
+                    SCOPED_TRACE(text);
+                    XmlDocument doc;
+                    ASSERT_TRUE(doc.SetText(text));
+                    ASSERT_TRUE(doc.FindElement());
+                    EXPECT_EQ(doc.GetAttribute("x"), decoded);
+                    EXPECT_EQ(doc.GetAttribute("y"), plain);
+                }
+            }
+        }
+    }
+}
+
+TEST(XmlReaderAttributes, ElementWithManyAttributes) {
+    // Twenty attributes: past the sixteenth, names are read on from where
+    // the first sixteen ended, so the cases straddle that point.
+    std::string many = "<e";
+    for (int i = 0; i < 15; ++i) {
+        many += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    }
+    const struct {
+        std::string text;
+        std::vector<std::pair<std::string, std::string>> values;  // asked in this order
+    } cases[] = {
+        {many + " self a3=\"dup\" late='l&amp;t' a15=\"15\" last/>",
+         {{"late", "l&t"}, {"a0", "0"}, {"a3", "3"}, {"a14", "14"}, {"self", "self"}, {"a15", "15"},
+          {"last", "last"}, {"late[1]", "l&t"}, {"a1", "1"}, {"a16", ""}, {"e", ""}, {"", ""}}},
+        {many + " s1='x'/>", {{"a16", ""}, {"s1", "x"}, {"a7", "7"}}},
+        {many + " s1='x' s2=/><f s3='y'/>", {{"s3", ""}, {"s2", ""}, {"s1", "x"}}},
+        {many + " s1='x' s2 'stray' s3=\"z\"/>", {{"s3", "z"}, {"s2", "s2"}, {"stray", ""}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        XmlDocument doc;
+        doc.SetText(c.text);
+        ASSERT_TRUE(doc.FindElement("e"));
+        for (const auto& [name, value] : c.values) {
+            SCOPED_TRACE(name);
+            EXPECT_EQ(doc.GetAttribute(name), value);
+        }
+    }
+}
+
 // ---------------------------------------------------------------- data
 
 TEST(XmlReaderData, ContentOfTheFirstElement) {
@@ -482,6 +596,7 @@ TEST(XmlReaderData, ContentOfTheFirstElement) {
         {"<a/>", ""},
         {"<a><b/>text</a>", ""},
         {"<a>text<b/></a>", ""},
+        {"<a>a<!--c-->&lt;b&gt;</a>", "a<b>"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -489,6 +604,26 @@ TEST(XmlReaderData, ContentOfTheFirstElement) {
         doc.SetText(c.text);
         ASSERT_TRUE(doc.FindElement("a"));
         EXPECT_EQ(doc.GetData(), c.data);
+    }
+}
+
+TEST(XmlReaderData, ReferenceAnywhereInTheTextIsDecoded) {
+    // Short texts are searched for "&" several bytes at a time, long ones by
+    // the library; offsets cover both and the switch between them.
+    const size_t befores[] = {0, 1, 6, 7, 8, 9, 15, 16, 17, 56, 59, 60, 61, 64, 65, 100};
+    const size_t afters[] = {0, 1, 7, 8};
+    for (size_t before : befores) {
+        for (size_t after : afters) {
+            const std::string text = std::string(before, 'v') + "&amp;" + std::string(after, 'w');
+            SCOPED_TRACE(text);
+            XmlDocument doc;
+            ASSERT_TRUE(doc.SetText("<a>" + text + "</a>"));
+            ASSERT_TRUE(doc.FindElement("a"));
+            EXPECT_EQ(doc.GetData(), std::string(before, 'v') + "&" + std::string(after, 'w'));
+            ASSERT_TRUE(doc.SetText("<a>" + std::string(before + after + 1, 'p') + "</a>"));
+            ASSERT_TRUE(doc.FindElement("a"));
+            EXPECT_EQ(doc.GetData(), std::string(before + after + 1, 'p'));
+        }
     }
 }
 
@@ -533,10 +668,36 @@ TEST(XmlReaderEntities, DecodeText) {
         {"&#xFFFF;&#x10000;&#x10FFFF;", "\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
         {"&#128512;", "\xF0\x9F\x98\x80"},
         {"\t\r\n x", "\t\r\n x"},
+        {"&QUOT;&Apos;&gT;&Lt;&aMp;", "\"'><&"},
+        {"&am;&ampx;&quo;&l;&apos", "&am;&ampx;&quo;&l;&apos"},
+        {"&", "&"},
+        {"x&", "x&"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.in);
         EXPECT_EQ(XmlDocument::DecodeText(c.in), c.out);
+    }
+}
+
+TEST(XmlReaderEntities, LongTextIsDecodedWhole) {
+    const size_t lengths[] = {250, 251, 252, 253, 256, 257, 300, 5000};
+    for (size_t length : lengths) {
+        SCOPED_TRACE(length);
+        // "&amp;" at the start and the end, "&#128512;" (nine bytes, four out)
+        // in the middle.
+        const size_t fill = length - 5 - 9 - 5;
+        const std::string in = "&amp;" + std::string(fill / 2, 'x') + "&#128512;" +
+                               std::string(fill - fill / 2, 'y') + "&amp;";
+        ASSERT_EQ(in.size(), length);
+        EXPECT_EQ(XmlDocument::DecodeText(in), "&" + std::string(fill / 2, 'x') + "\xF0\x9F\x98\x80" +
+                                                   std::string(fill - fill / 2, 'y') + "&");
+    }
+    // One reference at the end: the output is nearly as long as the input.
+    const size_t nearlyWhole[] = {255, 256, 257, 258, 259, 260, 261, 263, 264, 265};
+    for (size_t length : nearlyWhole) {
+        SCOPED_TRACE(length);
+        const std::string text(length - 4, 'z');
+        EXPECT_EQ(XmlDocument::DecodeText(text + "&gt;"), text + ">");
     }
 }
 
