@@ -1,7 +1,7 @@
-// The HTTP primitives and the configuration's sources under Wine against the
-// fake bank server (tests/e2e/fake_bank_server.py), which run_e2e.sh starts.
-// It passes, as environment variables: WAYFARER_E2E_PORT and
-// WAYFARER_E2E_UNTRUSTED_PORT, WAYFARER_E2E_ROOT (the served folder),
+// The HTTP primitives, the configuration's sources and the service probe
+// under Wine against the fake bank server (tests/e2e/fake_bank_server.py),
+// which run_e2e.sh starts. It passes, as environment variables:
+// WAYFARER_E2E_PORT and WAYFARER_E2E_UNTRUSTED_PORT, WAYFARER_E2E_ROOT (the served folder),
 // WAYFARER_E2E_LOG (the request log) and WAYFARER_E2E_CA (the test CA, DER),
 // all paths as Windows sees them.
 #include <gtest/gtest.h>
@@ -13,7 +13,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "checks/network.h"
 #include "common/handles.h"
 #include "common/text.h"
 #include "config/http_windows.h"
@@ -191,6 +193,47 @@ TEST_F(ServerTest, DownloadToAnUncreatableTargetRequestsNothing) {
     const std::wstring target = work_ + L"\\no such folder\\never.bin";
     EXPECT_EQ(DownloadToFile(session_.get(), Url(L"/never.bin?uncreatable"), target, nullptr), 0u);
     EXPECT_EQ(RequestLog().find("uncreatable"), std::string::npos);
+}
+
+// Reachable means every address could be opened and answered, whatever the
+// status; a URL without an answer fails the probe and the rest go unasked.
+// Each URL carries its own query so the request log tells who was asked.
+TEST_F(ServerTest, ServiceProbeOverHttpsNeedsATrustedAnswerFromEveryUrl) {
+    Serve(L"probe.txt", "ok");
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> urls;
+        bool reachable;
+        const char* asked;    // must be in the request log afterwards
+        const char* unasked;  // must never be in it
+    };
+    const Case cases[] = {
+        {"existing file", {Url(L"/probe.txt?p-ok")}, true, "GET /probe.txt?p-ok", nullptr},
+        {"404 still answers", {Url(L"/missing/probe.txt?p-404")}, true, "GET /missing/probe.txt?p-404", nullptr},
+        {"untrusted certificate", {UntrustedUrl(L"/probe.txt?p-untrusted")}, false, nullptr, "p-untrusted"},
+        {"scheme in capitals", {Url(L"/probe.txt?p-caps", L"HTTPS")}, true, "GET /probe.txt?p-caps", nullptr},
+        {"second fails, third unasked",
+         {Url(L"/probe.txt?p-first"), UntrustedUrl(L"/probe.txt?p-second"), Url(L"/probe.txt?p-third")},
+         false, "GET /probe.txt?p-first", "p-third"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ProbeUrls(c.urls), c.reachable);
+        // The same list as the document's "service" group hands it over.
+        ConfigGroup service;
+        service.type = "service";
+        for (const std::wstring& url : c.urls) {
+            service.entries.push_back(ConfigEntry{WideToUtf8(url), "", "", "", ""});
+        }
+        EXPECT_EQ(ProbeService({service}), c.reachable);
+        const std::string log = RequestLog();
+        if (c.asked != nullptr) {
+            EXPECT_NE(log.find(std::string(c.asked) + "\n"), std::string::npos) << "not requested";
+        }
+        if (c.unasked != nullptr) {
+            EXPECT_EQ(log.find(c.unasked), std::string::npos) << "requested after a failure";
+        }
+    }
 }
 
 // Server → local copy → built-in document, each step with what the step
