@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "common/handles.h"
+#include "common/os_version.h"
 #include "common/text.h"
 
 namespace wayfarer {
@@ -12,19 +13,7 @@ namespace {
 constexpr DWORD kPrimaryTokenAccess = TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE |
                                       TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID;
 
-bool BeforeVista() {
-    OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = sizeof(info);
-#if defined(_MSC_VER)
-#pragma warning(push)
-#pragma warning(disable : 4996)
-#endif
-    const BOOL ok = ::GetVersionExW(&info);
-#if defined(_MSC_VER)
-#pragma warning(pop)
-#endif
-    return !ok || info.dwMajorVersion < 6;
-}
+bool BeforeVista() { return ReportedOsMajorVersion() < 6; }
 
 // SeIncreaseQuotaPrivilege, which CreateProcessWithTokenW needs; a privilege
 // the account does not hold counts as a failure.

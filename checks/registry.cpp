@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <random>
 
+#include "common/number.h"
+
 namespace wayfarer {
 
 namespace {
@@ -106,24 +108,9 @@ std::vector<uint8_t> HexDecode(std::string_view text) {
 }
 
 uint32_t ParseDword(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
     // The value is a DWORD: positive numbers use all 32 bits, negative ones
-    // stop at the int32 limit as atoi's do.
-    const uint64_t limit = negative ? 0x80000000u : 0xFFFFFFFFu;
-    uint64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = std::min<uint64_t>(magnitude * 10 + static_cast<uint64_t>(text[i] - '0'), limit);
-    }
-    const auto value = static_cast<uint32_t>(magnitude);
-    return negative ? 0u - value : value;
+    // stop at the int32 limit as atoi's do, and wrap as a DWORD.
+    return static_cast<uint32_t>(number::ParseLeading(text, 0xFFFFFFFFu, 0x80000000u));
 }
 
 size_t ValueRule::ReadBufferBytes() const {

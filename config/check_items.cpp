@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "common/number.h"
 #include "common/path.h"
 #include "config/xml_document.h"
 
@@ -10,29 +11,10 @@ namespace wayfarer {
 
 namespace {
 
-// Decimal like atoi: leading white space, an optional sign, digits up to the
-// first other character, 0 without digits. Out-of-range values saturate at
-// the int32 limits, as strtol does, instead of overflowing.
+// selectedid as atoi reads it, saturating at the int32 limits instead of
+// overflowing.
 int32_t ParseDecimal(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
-        ++i;
-    }
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    // Accumulated as a magnitude that stops growing just past the int32 range.
-    const int64_t limit = negative ? -static_cast<int64_t>(INT32_MIN) : INT32_MAX;
-    int64_t magnitude = 0;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > limit) {
-            magnitude = limit;
-        }
-    }
-    return static_cast<int32_t>(negative ? -magnitude : magnitude);
+    return static_cast<int32_t>(number::ParseLeading(text, INT32_MAX, uint64_t{1} << 31));
 }
 
 ConfigGroup* FindGroupIn(std::vector<ConfigGroup>& groups, std::string_view type) {

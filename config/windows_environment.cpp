@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include "common/os_version.h"
 #include "common/text.h"
 
 namespace wayfarer {
@@ -43,23 +44,6 @@ std::string WindowsEnvironment::ExpandEnvironment(const std::string& text) {
     return AnsiToUtf8(buffer);
 }
 
-uint32_t WindowsEnvironment::OsMajorVersion() {
-    OSVERSIONINFOW info{};
-    info.dwOSVersionInfoSize = sizeof(info);
-    // Deprecated, but only "6 or later" is asked, which every supported
-    // system answers yes to, whether the manifest lets it say 6 or 10.
-#if defined(_MSC_VER)
-#pragma warning(push)
-#pragma warning(disable : 4996)
-#endif
-    const BOOL ok = GetVersionExW(&info);
-#if defined(_MSC_VER)
-#pragma warning(pop)
-#endif
-    if (!ok) {
-        return 0;
-    }
-    return info.dwMajorVersion;
-}
+uint32_t WindowsEnvironment::OsMajorVersion() { return ReportedOsMajorVersion(); }
 
 }  // namespace wayfarer
