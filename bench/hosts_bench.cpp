@@ -42,9 +42,12 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/collecting_reporter.h"
 #include "checks/hosts.h"
 
 namespace {
+
+using wayfarer::bench::CollectingReporter;
 
 constexpr char kBankHost[] = "ebank.lunmarbank.example";
 
@@ -358,46 +361,6 @@ void ScanRegex(benchmark::State& state, const Input* input, const std::regex* or
         },
         input->text.size());
 }
-
-// Prints as usual, without colour (the output usually lands in a log), and
-// keeps each benchmark's CPU time per iteration in seconds; a median over
-// repetitions wins over single runs.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    CollectingReporter() : ConsoleReporter(OO_Tabular) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) {
-                continue;
-            }
-            const double seconds =
-                run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            Time& time = times_[run.run_name.function_name];
-            if (run.run_type == Run::RT_Aggregate) {
-                if (run.aggregate_name == "median") {
-                    time = {seconds, true};
-                }
-            } else if (!time.median) {
-                time.seconds = seconds;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    // 0 when the benchmark did not run (filtered out or failed).
-    double Seconds(const std::string& name) const {
-        const auto it = times_.find(name);
-        return it == times_.end() ? 0 : it->second.seconds;
-    }
-
-private:
-    struct Time {
-        double seconds = 0;
-        bool median = false;
-    };
-    std::map<std::string, Time> times_;
-};
 
 std::string OursName(const Input& input) { return "ours/" + input.name; }
 std::string RegexName(const Input& input) { return "std_regex/" + input.name; }

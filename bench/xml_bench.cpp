@@ -36,6 +36,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/collecting_reporter.h"
 #include "config/xml_document.h"
 
 #ifndef WAYFARER_SOURCE_DIR
@@ -43,6 +44,8 @@
 #endif
 
 namespace {
+
+using wayfarer::bench::CollectingReporter;
 
 // What a walk read. Empty values are not counted: XmlDocument cannot tell an
 // empty attribute from a missing one, nor an empty element from a container.
@@ -409,46 +412,6 @@ void RunIndexAndWalk(benchmark::State& state, const Reader* reader, const std::s
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text->size()));
 }
-
-// Prints as usual, without colour (the output usually lands in a log), and
-// keeps each benchmark's CPU time per iteration in seconds; a median over
-// repetitions wins over single runs.
-class CollectingReporter : public benchmark::ConsoleReporter {
-public:
-    CollectingReporter() : ConsoleReporter(OO_Tabular) {}
-
-    struct Time {
-        double seconds = 0;
-        bool median = false;
-    };
-
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            if (run.error_occurred) {
-                continue;
-            }
-            const double seconds = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-            Time& time = times_[run.run_name.function_name];
-            if (run.run_type == Run::RT_Aggregate) {
-                if (run.aggregate_name == "median") {
-                    time = {seconds, true};
-                }
-            } else if (!time.median) {
-                time.seconds = seconds;
-            }
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    // 0 when the benchmark did not run (filtered out or failed).
-    double Seconds(const std::string& name) const {
-        const auto it = times_.find(name);
-        return it == times_.end() ? 0 : it->second.seconds;
-    }
-
-private:
-    std::map<std::string, Time> times_;
-};
 
 std::string BenchmarkName(const Reader& reader, const Input& input) {
     return std::string(reader.name) + "/" + input.name;
