@@ -30,10 +30,19 @@ class HtmlViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
-        // Message-only: the tests run without a display.
-        window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 836, 592, HWND_MESSAGE, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
-        ASSERT_NE(window, nullptr);
+        // Message-only: the tests run without a display. Under Wine the first
+        // window of a fresh prefix is now and then refused while its desktop
+        // process starts, so a refusal is retried briefly.
+        DWORD error = 0;
+        for (int attempt = 0; attempt < 20 && window == nullptr; ++attempt) {
+            window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 836, 592, HWND_MESSAGE, nullptr,
+                                     GetModuleHandleW(nullptr), nullptr);
+            if (window == nullptr) {
+                error = GetLastError();
+                Sleep(100);
+            }
+        }
+        ASSERT_NE(window, nullptr) << "CreateWindowExW failed, error " << error;
     }
     void TearDown() override {
         view.Destroy();
