@@ -87,6 +87,7 @@ inline void ReleaseCryptProvider(HCRYPTPROV provider) noexcept {
     ::CryptReleaseContext(provider, 0);
 }
 inline void DestroyCryptKey(HCRYPTKEY key) noexcept { ::CryptDestroyKey(key); }
+inline void DestroyCryptHash(HCRYPTHASH hash) noexcept { ::CryptDestroyHash(hash); }
 }  // namespace detail
 
 using unique_hkey = unique_any<null_handle_traits<HKEY, &::RegCloseKey>>;
@@ -100,6 +101,7 @@ using unique_hmodule = unique_any<null_handle_traits<HMODULE, &::FreeLibrary>>;
 using unique_hcryptprov =
     unique_any<null_handle_traits<HCRYPTPROV, &detail::ReleaseCryptProvider>>;
 using unique_hcryptkey = unique_any<null_handle_traits<HCRYPTKEY, &detail::DestroyCryptKey>>;
+using unique_hcrypthash = unique_any<null_handle_traits<HCRYPTHASH, &detail::DestroyCryptHash>>;
 
 struct find_handle_traits : file_handle_traits {
     static void close(type value) noexcept { detail::CloseFind(value); }
