@@ -66,7 +66,7 @@ ConfigRetrieval RetrieveConfiguration(ConfigSources& sources, CheckItems& fresh,
         sources.SaveLocalCopy(text);
         fresh.LoadFromText(text);
         result.documentObtained = true;
-        result.fromServer = true;
+        result.source = ConfigSource::Server;
         return result;
     }
     if (fetchFailed) {
@@ -77,6 +77,7 @@ ConfigRetrieval RetrieveConfiguration(ConfigSources& sources, CheckItems& fresh,
         if (!text.empty()) {
             result.documentObtained = true;
             if (fresh.LoadFromText(text)) {
+                result.source = ConfigSource::LocalCopy;
                 return result;
             }
         }
@@ -86,6 +87,7 @@ ConfigRetrieval RetrieveConfiguration(ConfigSources& sources, CheckItems& fresh,
     text = sources.LoadBuiltInDocument();
     if (!text.empty()) {
         result.documentObtained = true;
+        result.source = ConfigSource::BuiltIn;
         fresh.LoadFromText(text);
     }
     return result;

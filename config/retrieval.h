@@ -64,9 +64,13 @@ public:
     virtual std::string LoadBuiltInDocument() = 0;
 };
 
+// Where the parsed text came from; None when no source gave any.
+enum class ConfigSource { None, Server, LocalCopy, BuiltIn };
+
 struct ConfigRetrieval {
     bool documentObtained = false;  // some text was handed to the parser
-    bool fromServer = false;        // the server's text
+    ConfigSource source = ConfigSource::None;
+    bool fromServer() const { return source == ConfigSource::Server; }
 };
 
 // Server first (saved as the local copy before it is parsed), else

@@ -167,7 +167,7 @@ struct ChainCase {
     std::vector<std::string> events;
     bool notice;
     bool obtained;
-    bool fromServer;
+    ConfigSource source;
     bool loaded;
     std::string base;  // the document that was parsed
 };
@@ -177,18 +177,18 @@ TEST(RetrieveConfigurationTest, SourcesInOrder) {
     const std::string local = Document("https://local/");
     const std::string builtIn = Document("https://builtin/");
     const ChainCase cases[] = {
-        {"server answers", server, true, local, builtIn, {"server", "save"}, false, true, true, true, "https://server/"},
+        {"server answers", server, true, local, builtIn, {"server", "save"}, false, true, ConfigSource::Server, true, "https://server/"},
         {"server document that does not parse is still saved and used", "<broken", true, local, builtIn,
-         {"server", "save"}, false, true, true, false, ""},
-        {"local copy", "", true, local, builtIn, {"server", "exists", "local"}, true, true, false, true,
+         {"server", "save"}, false, true, ConfigSource::Server, false, ""},
+        {"local copy", "", true, local, builtIn, {"server", "exists", "local"}, true, true, ConfigSource::LocalCopy, true,
          "https://local/"},
-        {"no local copy", "", false, local, builtIn, {"server", "exists", "builtin"}, true, true, false, true,
+        {"no local copy", "", false, local, builtIn, {"server", "exists", "builtin"}, true, true, ConfigSource::BuiltIn, true,
          "https://builtin/"},
         {"unreadable local copy falls to the built-in one", "", true, "", builtIn,
-         {"server", "exists", "local", "builtin"}, true, true, false, true, "https://builtin/"},
+         {"server", "exists", "local", "builtin"}, true, true, ConfigSource::BuiltIn, true, "https://builtin/"},
         {"damaged local copy falls to the built-in one", "", true, "<check", builtIn,
-         {"server", "exists", "local", "builtin"}, true, true, false, true, "https://builtin/"},
-        {"nothing anywhere", "", false, "", "", {"server", "exists", "builtin"}, true, false, false, false, ""},
+         {"server", "exists", "local", "builtin"}, true, true, ConfigSource::BuiltIn, true, "https://builtin/"},
+        {"nothing anywhere", "", false, "", "", {"server", "exists", "builtin"}, true, false, ConfigSource::None, false, ""},
     };
     for (const ChainCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -204,10 +204,10 @@ TEST(RetrieveConfigurationTest, SourcesInOrder) {
         EXPECT_EQ(sources.events, c.events);
         EXPECT_EQ(notices, c.notice ? 1 : 0);
         EXPECT_EQ(result.documentObtained, c.obtained);
-        EXPECT_EQ(result.fromServer, c.fromServer);
+        EXPECT_EQ(result.source, c.source);
         EXPECT_EQ(fresh.configLoaded, c.loaded);
         EXPECT_EQ(fresh.base, c.base);
-        if (c.fromServer) {
+        if (c.source == ConfigSource::Server) {
             EXPECT_EQ(sources.saved, c.server);  // saved before it was parsed, unchanged
         }
     }

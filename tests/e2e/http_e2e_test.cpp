@@ -258,7 +258,7 @@ TEST_F(ServerTest, SourcesFallBackInOrder) {
     {
         CheckItems fresh(env);
         const ConfigRetrieval r = ConfigWorker(fresh, notice);
-        EXPECT_TRUE(r.fromServer);
+        EXPECT_EQ(r.source, ConfigSource::Server);
         EXPECT_TRUE(fresh.configLoaded);
         EXPECT_EQ(notices, 0);
         const DWORD attributes = ::GetFileAttributesW(L".\\item.xml");
@@ -277,7 +277,7 @@ TEST_F(ServerTest, SourcesFallBackInOrder) {
         CheckItems fresh(env);
         const ConfigRetrieval r = ConfigWorker(fresh, notice);
         EXPECT_EQ(notices, 1);
-        EXPECT_FALSE(r.fromServer);
+        EXPECT_EQ(r.source, ConfigSource::LocalCopy);
         EXPECT_TRUE(fresh.configLoaded);
         EXPECT_EQ(fresh.base, "https://server/");
         EXPECT_NE(fresh.FindGroup("last"), nullptr) << "the local copy was not read in full";
@@ -291,7 +291,7 @@ TEST_F(ServerTest, SourcesFallBackInOrder) {
         const ConfigRetrieval r = ConfigWorker(fresh, notice);
         EXPECT_EQ(notices, 2);
         EXPECT_TRUE(r.documentObtained);
-        EXPECT_FALSE(r.fromServer);
+        EXPECT_EQ(r.source, ConfigSource::BuiltIn);
         EXPECT_TRUE(fresh.configLoaded);
         EXPECT_EQ(fresh.base, builtIn.base);
         EXPECT_EQ(fresh.FindGroup("last"), nullptr);
@@ -303,7 +303,7 @@ TEST_F(ServerTest, SourcesFallBackInOrder) {
     for (const std::wstring& url : failing) {
         ::SetEnvironmentVariableW(L"WAYFARER_TEST_CONFIG_URL", url.c_str());
         CheckItems fresh(env);
-        EXPECT_FALSE(ConfigWorker(fresh, notice).fromServer);
+        EXPECT_FALSE(ConfigWorker(fresh, notice).fromServer());
         EXPECT_FALSE(Exists(L".\\item.xml"));
     }
     EXPECT_EQ(notices, 5);
