@@ -7,10 +7,19 @@
 # checks fail on the built-in document.
 # Repairs write the registry and the hosts file, and a second run would find
 # them made: every run has a fresh Wine prefix of its own, removed at the end.
-#   cli_e2e_test.sh WINE_RUN CLI_EXE WORK_DIR HAVE_CERTIFICATES(0|1)
+# The /json transcripts of /check and /fix go to TRANSCRIPT_DIR when given, for
+# the page tests to replay into the page.
+#   cli_e2e_test.sh WINE_RUN CLI_EXE WORK_DIR HAVE_CERTIFICATES(0|1) [TRANSCRIPT_DIR]
 set -u
-run=$1 cli=$2 work=$3 have_certificates=${4:-0}
+run=$1 cli=$2 work=$3 have_certificates=${4:-0} transcripts=${5:-}
 mkdir -p "$work"
+if [ -n "$transcripts" ]; then
+    mkdir -p "$transcripts"
+    rm -f "$transcripts/check.jsonl" "$transcripts/fix.jsonl"  # never an older run's
+fi
+keep_transcript() {  # name, file name
+    [ -z "$transcripts" ] || cp "$work/$1.out" "$transcripts/$2" || fail "could not keep $1 in $transcripts"
+}
 export WAYFARER_WINEPREFIX="$work/wineprefix"
 remove_prefix() {
     WINEPREFIX="$WAYFARER_WINEPREFIX" wineserver -k >/dev/null 2>&1
@@ -85,6 +94,7 @@ no_missing_note_for_real_checks check
 
 # /json: every line is a JSON object; the verdict is the last setState(0,3,...).
 cli json /check /json
+keep_transcript json check.jsonl
 [ "$(rc json)" = 3 ] || fail "json: exit code $(rc json)"
 python3 - "$work/json.out" <<'PY' || fail "json: output is not JSON lines with the sequence"
 import json, sys
@@ -106,6 +116,22 @@ for line in "正在修复Host文件" "正在修复根证书" "正在修复注册
 done
 [ "$(last_line "$work/fix.out" Host文件)" = "Host文件：正常" ] || fail "fix: the pinning hosts line was not removed"
 no_missing_note_for_real_checks fix
+
+# /fix /json, with the hosts line pinned again so that there is a repair to see.
+pin_web_host
+cli fix_json /fix /json /no
+keep_transcript fix_json fix.jsonl
+[ "$(rc fix_json)" = 3 ] || fail "fix_json: exit code $(rc fix_json)"
+python3 - "$work/fix_json.out" <<'PY' || fail "fix_json: output is not JSON lines with the repair"
+import json, sys
+lines = [json.loads(l) for l in open(sys.argv[1], encoding="utf-8") if l.strip()]
+calls = [l for l in lines if l.get("function") == "setState"]
+status = [c["args"][2] for c in calls if c["args"][:2] == [0, 2]]
+assert 2003 in status and 2999 in status and status.index(2003) < status.index(2999), status
+hosts = [c.get("text") for c in calls if c["args"][:2] == [1, 3]]
+assert hosts[-1] == "Host文件：正常", hosts
+assert [c["args"][2] for c in calls if c["args"][:2] == [0, 3]][-1] == 3
+PY
 
 # The real checks on a document of our own: a registry value in a test key,
 # absent; a hosts line that pins the bank's web host; the CFCA chain, which a
