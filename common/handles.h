@@ -8,6 +8,7 @@
 #include <unknwn.h>
 #include <wincrypt.h>
 #include <wininet.h>
+#include <setupapi.h>
 
 #include <memory>
 #include <string_view>
@@ -107,6 +108,12 @@ struct find_handle_traits : file_handle_traits {
     static void close(type value) noexcept { detail::CloseFind(value); }
 };
 using unique_hfind = unique_any<find_handle_traits>;
+
+// A SetupAPI device information set; "none" is INVALID_HANDLE_VALUE.
+struct devinfo_traits : file_handle_traits {
+    static void close(type value) noexcept { ::SetupDiDestroyDeviceInfoList(value); }
+};
+using unique_hdevinfo = unique_any<devinfo_traits>;
 
 // Owns one reference to a COM object.
 template <typename T>
