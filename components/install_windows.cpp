@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include "common/handles.h"
+#include "common/text.h"
+#include "components/detection_windows.h"
+#include "config/http_windows.h"
 
 namespace wayfarer {
 
@@ -25,6 +28,33 @@ bool RunCommandLine(const std::wstring& line, bool wait) {
         ::WaitForSingleObject(processHandle.get(), INFINITE);
     }
     return true;
+}
+
+WindowsInstallSystem::WindowsInstallSystem() : session_(OpenHttpSession()) {}
+
+// Without a session every download fails, and each job is reported as such.
+bool WindowsInstallSystem::Download(const InstallJob& job, std::atomic<int32_t>& progress) {
+    return DownloadToFile(session_.get(), Utf8ToWide(job.url), Utf8ToWide(job.local), &progress) != 0;
+}
+
+std::string WindowsInstallSystem::FileMd5(const std::string& path) {
+    return FileMd5Hex(Utf8ToWide(path));
+}
+
+void WindowsInstallSystem::RemoveFile(const std::string& path) {
+    const std::wstring wide = Utf8ToWide(path);
+    if (!wide.empty()) {
+        ::DeleteFileW(wide.c_str());
+    }
+}
+
+bool WindowsInstallSystem::Run(const std::string& line, bool wait) {
+    return RunCommandLine(Utf8ToWide(line), wait);
+}
+
+void InstallWorker(InstallShared& shared, InstallHost& host) {
+    WindowsInstallSystem system;
+    RunInstallWorker(shared, system, host);
 }
 
 }  // namespace wayfarer
