@@ -1,10 +1,14 @@
 // wayfarer-cli: the check sequence and the one-click setup without a window,
 // for support staff, scripted deployments and end-to-end tests.
 //
-//   wayfarer-cli [/check | /fix] [/json] [/no] [/config-file PATH]
+//   wayfarer-cli [/check | /fix | /update] [/json] [/no] [/config-file PATH]
 //
 //   /check  run the whole check sequence (the default)
 //   /fix    run the sequence, then the one-click setup: fix(0), install(0)
+//   /update finish a self-update, then /check: wait (at most 30 s) until
+//           the previous executable, moved aside to this one's path plus
+//           ".old", has ended, and delete it. The checker starts itself so
+//           after it has put a newer executable in place.
 //   /json   one JSON object per line instead of the page's words
 //   /no     prompts take their second choice instead of their first
 //   /config-file PATH
@@ -12,7 +16,8 @@
 //
 // Exit code: the verdict bits (0 all in order, 1 an environment check
 // failed, 2 a component needs attention, 3 both); 4 when no verdict could be
-// reached (no configuration document); 5 for a usage error.
+// reached (no configuration document, or an update was swapped in and the
+// new executable started, which runs the checks); 5 for a usage error.
 #include <windows.h>
 
 #include <cstdio>
@@ -20,6 +25,7 @@
 
 #include "app/cli_host.h"
 #include "app/controller.h"
+#include "app/startup.h"
 #include "app/windows_checks.h"
 #include "common/text.h"
 #include "config/windows_environment.h"
@@ -33,6 +39,7 @@ struct Arguments {
     bool fix = false;
     bool json = false;
     bool answerNo = false;
+    bool update = false;
     std::wstring configFile;
     bool valid = true;
 };
@@ -45,6 +52,9 @@ Arguments ParseArguments(int argc, wchar_t** argv) {
             args.fix = false;
         } else if (arg == L"/fix") {
             args.fix = true;
+        } else if (arg == L"/update") {
+            args.update = true;
+            args.fix = false;
         } else if (arg == L"/json") {
             args.json = true;
         } else if (arg == L"/no") {
@@ -56,6 +66,22 @@ Arguments ParseArguments(int argc, wchar_t** argv) {
         }
     }
     return args;
+}
+
+// The previous instance started us after moving its executable aside; its
+// file can be deleted once it has ended.
+void FinishUpdate() {
+    switch (wayfarer::RemoveOldExecutable(wayfarer::OldExecutablePath())) {
+        case wayfarer::OldFileOutcome::ScheduledAtReboot:
+            std::fputs("wayfarer-cli: the previous executable is still in use; Windows deletes it when it restarts\n",
+                       stderr);
+            break;
+        case wayfarer::OldFileOutcome::Left:
+            std::fputs("wayfarer-cli: the previous executable could not be deleted\n", stderr);
+            break;
+        default:
+            break;
+    }
 }
 
 // Ends the process without destroying what workers may still hold.
@@ -70,8 +96,11 @@ Arguments ParseArguments(int argc, wchar_t** argv) {
 int wmain(int argc, wchar_t** argv) {
     const Arguments args = ParseArguments(argc, argv);
     if (!args.valid) {
-        std::fputs("usage: wayfarer-cli [/check | /fix] [/json] [/no] [/config-file PATH]\n", stderr);
+        std::fputs("usage: wayfarer-cli [/check | /fix | /update] [/json] [/no] [/config-file PATH]\n", stderr);
         return kUsage;
+    }
+    if (args.update) {
+        FinishUpdate();
     }
 
     // Static: workers may outlive main's frame until ExitProcess.
