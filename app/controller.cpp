@@ -190,7 +190,11 @@ void WayfarerController::RestartForUpdate() {
     }
     if (ops_.ApplyUpdate(checks_.app)) {
         host_.RequestQuit();
+        return;
     }
+    // An update that could not be applied must not leave the page waiting
+    // for a sequence that never comes; it is offered again next time.
+    host_.ArmStep(2, kStepGap);
 }
 
 // ---------------------------------------------------------------- steps

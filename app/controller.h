@@ -34,13 +34,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "components/install.h"
 #include "config/check_items.h"
 
 namespace wayfarer {
@@ -87,28 +87,6 @@ public:
     virtual void ReportState(int32_t category, int32_t item, int32_t value) = 0;
     virtual void ReportState(int32_t category, int32_t item, const std::string& text) = 0;
     virtual void ClearState(int32_t category, int32_t item) = 0;
-};
-
-// One download-and-install job of the installation queue. Its progress goes
-// to InstallShared::downloadProgress.
-struct InstallJob {
-    std::string url;
-    std::string local;
-    std::string commandFile;
-    std::string command;
-    std::string install;
-    std::string installFile;
-};
-
-// The fields the installation worker shares with the dialog's thread.
-// installQueue and installThread only under installLock.
-struct InstallShared {
-    std::mutex installLock;
-    std::deque<InstallJob> installQueue;
-    bool installThread = false;
-    std::atomic<bool> installBusy{false};
-    std::atomic<int32_t> downloadProgress{0};
-    std::atomic<int32_t> installStatus{0};
 };
 
 struct DnsResult {

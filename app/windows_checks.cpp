@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "app/update_windows.h"
 #include "checks/certificates.h"
 #include "checks/browser.h"
 #include "checks/hosts.h"
@@ -12,7 +13,12 @@
 #include "checks/registry.h"
 #include "checks/sysinfo.h"
 #include "common/handles.h"
+#include "components/detection.h"
+#include "components/detection_windows.h"
+#include "components/install_windows.h"
 #include "config/retrieval_windows.h"
+#include "usbkey/usb_key_windows.h"
+#include "usbkey/usb_tree_windows.h"
 
 namespace wayfarer {
 
@@ -94,31 +100,55 @@ std::string WindowsChecks::GetBrowserVersion() {
     return wayfarer::GetBrowserVersion();
 }
 
-// Without detection every item stays "not detected yet" (7), which the page
-// shows as not installed and the verdict counts as needing attention.
-void WindowsChecks::DetectComponents(const CheckItems&, std::vector<ComponentItem>&) {
-    Unavailable("DetectComponents");
+// Every "usbkey" rule walks the USB tree afresh.
+void WindowsChecks::DetectComponents(const CheckItems&, std::vector<ComponentItem>& list) {
+    WindowsDetectionProbe probe([](const std::vector<uint32_t>& ids) { return IsUsbDevicePresent(ids); });
+    wayfarer::DetectComponents(list, probe);
 }
 
-bool WindowsChecks::CheckAddonDisabled(const std::string&, bool) {
-    Unavailable("CheckAddonDisabled");
-    return false;
+bool WindowsChecks::CheckAddonDisabled(const std::string& clsid, bool reenable) {
+    return wayfarer::CheckAddonDisabled(clsid, reenable);
 }
 
-void WindowsChecks::ReadUsbKeys(const std::vector<ComponentItem>&, PageReports&) {
-    Unavailable("ReadUsbKeys");
+void WindowsChecks::ReadUsbKeys(const std::vector<ComponentItem>& items, PageReports& page) {
+    // The key report speaks to the page through its own small interface.
+    class KeyPage final : public UsbKeyPage {
+    public:
+        explicit KeyPage(PageReports& page) : page_(page) {}
+        void ClearState(int32_t category, int32_t item) override { page_.ClearState(category, item); }
+        void SetState(int32_t category, int32_t item, int32_t value) override {
+            page_.ReportState(category, item, value);
+        }
+        void SetState(int32_t category, int32_t item, const std::string& text) override {
+            page_.ReportState(category, item, text);
+        }
+
+    private:
+        PageReports& page_;
+    };
+    KeyPage keyPage(page);
+    wayfarer::ReadUsbKeys(items, keyPage);
 }
 
-std::vector<InstallJob> WindowsChecks::QueueItemJobs(const ComponentItem&) {
-    Unavailable("QueueItemJobs");
-    return {};
+std::vector<InstallJob> WindowsChecks::QueueItemJobs(const ComponentItem& item) {
+    return wayfarer::QueueItemJobs(item);
 }
 
-// Never started while QueueItemJobs queues nothing; ends cleanly if it is.
-void WindowsChecks::InstallWorker(InstallShared& shared, ControllerHost&) {
-    Unavailable("InstallWorker");
-    std::lock_guard<std::mutex> lock(shared.installLock);
-    shared.installThread = false;
+void WindowsChecks::InstallWorker(InstallShared& shared, ControllerHost& host) {
+    // The worker reaches the dialog only through its timers and prompts.
+    class DialogSide final : public InstallHost {
+    public:
+        explicit DialogSide(ControllerHost& dialog) : dialog_(dialog) {}
+        void ArmStep(int id, uint32_t delayMs) override { dialog_.ArmStep(id, delayMs); }
+        int Prompt(int textId, int headingId, int firstChoiceId) override {
+            return dialog_.Prompt(textId, headingId, firstChoiceId);
+        }
+
+    private:
+        ControllerHost& dialog_;
+    };
+    DialogSide dialog(host);
+    wayfarer::InstallWorker(shared, dialog);
 }
 
 // Server, local copy, built-in document (or the test's file in its place).
@@ -127,18 +157,16 @@ ConfigFetch WindowsChecks::FetchConfiguration(CheckItems& fresh, Messages& messa
         ConfigWorker(fresh, [&messages] { messages.Notice(155, 146); }, configFile_);
     ConfigFetch fetch;
     fetch.documentObtained = retrieval.documentObtained;
-    fetch.fromServer = retrieval.fromServer;
+    fetch.fromServer = retrieval.fromServer();
     return fetch;
 }
 
-UpdateCheck WindowsChecks::CheckForUpdate(const AppInfo&) {
-    Unavailable("UpdateNeeded");
-    return UpdateCheck::NotNeeded;
+UpdateCheck WindowsChecks::CheckForUpdate(const AppInfo& app) {
+    return CheckAndDownloadUpdate(app, RunningExecutablePath());
 }
 
-bool WindowsChecks::ApplyUpdate(const AppInfo&) {
-    Unavailable("RestartForUpdate");
-    return false;
+bool WindowsChecks::ApplyUpdate(const AppInfo& app) {
+    return ApplyDownloadedUpdate(app, RunningExecutablePath());
 }
 
 }  // namespace wayfarer

@@ -369,7 +369,7 @@ TEST_F(ControllerTest, UpdateOutcomesLeadToTheSequenceOrTheRestart) {
         {UpdateCheck::Downloaded, {kIdNo}, true, true, false},
         {UpdateCheck::Downloaded, {kIdYes}, true, false, true},
         {UpdateCheck::Downloaded, {-1}, true, false, true},
-        {UpdateCheck::Downloaded, {1}, false, false, false},  // start failed: window stays
+        {UpdateCheck::Downloaded, {1}, false, true, false},  // not applied: the checks run
     };
     for (const auto& c : cases) {
         ControllerRig rig;
