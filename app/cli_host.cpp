@@ -184,6 +184,25 @@ void CliHost::PrintNote(const std::string& line) {
     WriteUtf8(stderr, line);
 }
 
+void CliHost::PrintSource(ConfigSource source, bool ownFile) {
+    struct Name {
+        const char* json;
+        const char* text;
+    };
+    Name name{"none", "无"};
+    switch (source) {
+    case ConfigSource::Server: name = {"server", "银行服务器"}; break;
+    case ConfigSource::LocalCopy: name = {"local copy", "本地副本"}; break;
+    case ConfigSource::BuiltIn: name = ownFile ? Name{"file", "指定文件"} : Name{"built-in", "内置默认配置"}; break;
+    case ConfigSource::None: break;
+    }
+    if (options_.json) {
+        PrintLine(std::string("{\"configuration\":\"") + name.json + "\"}");
+    } else {
+        PrintLine(std::string("配置文件：") + name.text);
+    }
+}
+
 bool CliHost::Idle() const {
     if (workers_.load() != 0) {
         return false;

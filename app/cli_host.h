@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/controller.h"
+#include "config/retrieval.h"
 
 namespace wayfarer {
 
@@ -42,6 +43,9 @@ public:
     void PrintLine(const std::string& line);
     // A note about the run itself, to stderr.
     void PrintNote(const std::string& line);
+    // Where the configuration came from: a line of its own (JSON: the key
+    // "configuration"). `ownFile`: the built-in document was the given file.
+    void PrintSource(ConfigSource source, bool ownFile);
 
     // Nothing armed that leads anywhere and no worker running. A step-3
     // poll with no installation left is not work.

@@ -105,9 +105,9 @@ int wmain(int argc, wchar_t** argv) {
 
     // Static: workers may outlive main's frame until ExitProcess.
     static wayfarer::CliHost host({args.json, args.answerNo});
-    static wayfarer::WindowsChecks checks(args.configFile, [](const std::string& operation) {
-        host.PrintNote("wayfarer-cli: " + operation + " is not available yet");
-    });
+    static const bool ownFile = !args.configFile.empty();
+    static wayfarer::WindowsChecks checks(args.configFile,
+                                          [](wayfarer::ConfigSource source) { host.PrintSource(source, ownFile); });
     static wayfarer::WindowsEnvironment environment;
     static wayfarer::WayfarerController controller(host, checks, environment);
 

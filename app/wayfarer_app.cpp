@@ -68,7 +68,7 @@ void CWayfarerApp::RunMainDialog() {
     WindowsEnvironment environment;
     // The window has nowhere to note a missing operation; such an operation
     // still answers "not in order", never a pass.
-    WindowsChecks operations(std::wstring(), [](const std::string&) {});
+    WindowsChecks operations;
     CWayfarerDlg dialog(operations, environment);
     dialog.DoModal();
     // Workers are never stopped or joined, and they hold the dialog and the

@@ -22,15 +22,8 @@
 
 namespace wayfarer {
 
-WindowsChecks::WindowsChecks(std::wstring configFile, std::function<void(const std::string&)> unavailable)
-    : configFile_(std::move(configFile)), unavailable_(std::move(unavailable)) {}
-
-void WindowsChecks::Unavailable(const char* operation) {
-    std::lock_guard<std::mutex> lock(lock_);
-    if (told_.insert(operation).second && unavailable_) {
-        unavailable_(operation);
-    }
-}
+WindowsChecks::WindowsChecks(std::wstring configFile, std::function<void(ConfigSource)> configured)
+    : configFile_(std::move(configFile)), configured_(std::move(configured)) {}
 
 bool WindowsChecks::CheckRegistry(CheckItems& checks, bool repair) {
     return wayfarer::CheckRegistry(checks, repair);
@@ -155,6 +148,9 @@ void WindowsChecks::InstallWorker(InstallShared& shared, ControllerHost& host) {
 ConfigFetch WindowsChecks::FetchConfiguration(CheckItems& fresh, Messages& messages) {
     const ConfigRetrieval retrieval =
         ConfigWorker(fresh, [&messages] { messages.Notice(155, 146); }, configFile_);
+    if (configured_) {
+        configured_(retrieval.source);
+    }
     ConfigFetch fetch;
     fetch.documentObtained = retrieval.documentObtained;
     fetch.fromServer = retrieval.fromServer();

@@ -1,25 +1,24 @@
-// The check operations of both hosts, the window and the console checker.
-// The environment checks and the system information are the real ones. Every
-// operation that does not exist yet says so once (through the `unavailable`
-// callback) and answers "not in order" / "nothing done": no host ever
-// reports a check that did not run as passed. Windows only.
+// The check operations of both hosts, the window and the console checker:
+// the environment checks, system information, component detection, USB keys,
+// the installation queue, the configuration and the self-update. Windows
+// only.
 #pragma once
 
 #include <functional>
-#include <mutex>
-#include <set>
 #include <string>
 
 #include "app/controller.h"
 #include "checks/certificates_windows.h"
+#include "config/retrieval.h"
 
 namespace wayfarer {
 
 class WindowsChecks final : public CheckOperations {
 public:
     // `configFile`: a document to load instead of the built-in one (tests);
-    // `unavailable` receives the name of each missing operation once.
-    WindowsChecks(std::wstring configFile, std::function<void(const std::string&)> unavailable);
+    // `configured`, when given, learns where each fetched document came from
+    // (on the configuration worker's thread).
+    explicit WindowsChecks(std::wstring configFile = {}, std::function<void(ConfigSource)> configured = {});
 
     bool CheckRegistry(CheckItems& checks, bool repair) override;
     bool CheckHostsFile(CheckItems& checks, bool repair) override;
@@ -45,12 +44,8 @@ public:
     bool ApplyUpdate(const AppInfo& app) override;
 
 private:
-    void Unavailable(const char* operation);
-
     std::wstring configFile_;
-    std::function<void(const std::string&)> unavailable_;
-    std::mutex lock_;
-    std::set<std::string> told_;
+    std::function<void(ConfigSource)> configured_;
     // The executable's own "CER" resources: a build without certificates
     // has none, and its repair fails.
     ResourceCertificateBlobs certificateBlobs_;

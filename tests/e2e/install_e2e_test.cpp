@@ -317,7 +317,7 @@ TEST_F(InstallE2E, ComponentsInstallThroughTheControllerAndPassTheirChecksAfterw
     EXPECT_FALSE(CheckFileEntry(versioned));
     EXPECT_FALSE(CheckFileEntry(registered));
 
-    WindowsChecks ops(L"", [](const std::string&) {});
+    WindowsChecks ops;
     ThreadHost host;
     WayfarerController controller(host, ops, env);
     host.shared = &controller.Install();
@@ -429,7 +429,7 @@ TEST_F(InstallE2E, JobsQueuedWhileAnInstallerRunsAreTakenInOrderByTheSameWorker)
     const unique_handle gate(::CreateEventW(nullptr, TRUE, FALSE, (L"wfiG" + id).c_str()));
     ASSERT_TRUE(started && gate);
     WindowsEnvironment env;
-    WindowsChecks ops(L"", [](const std::string&) {});
+    WindowsChecks ops;
     ThreadHost host;
     WayfarerController controller(host, ops, env);
     host.shared = &controller.Install();

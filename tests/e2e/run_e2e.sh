@@ -24,15 +24,15 @@ cli() {  # name, config url
         tr -d '\r' >"$work/$1.out")
 }
 notice="下载发生错误：下载配置文件失败，请确认你的电脑能够访问银行网站"
-# name | url path | notice shown | registry line | local copy afterwards
+# name | url path | notice shown | registry line | local copy afterwards | source line
 cases=(
-    "server|/perbank/download/812/item.xml|no|注册表：正常|yes"
-    "local_copy|/missing/perbank/download/812/item.xml|yes|注册表：正常|yes"
-    "remove|-|-|-|no"
-    "built_in|/short/perbank/download/812/item.xml|yes|注册表：不正常|no"
+    "server|/perbank/download/812/item.xml|no|注册表：正常|yes|银行服务器"
+    "local_copy|/missing/perbank/download/812/item.xml|yes|注册表：正常|yes|本地副本"
+    "remove|-|-|-|no|-"
+    "built_in|/short/perbank/download/812/item.xml|yes|注册表：不正常|no|内置默认配置"
 )
 for case in "${cases[@]}"; do
-    IFS='|' read -r name path shown registry copy <<<"$case"
+    IFS='|' read -r name path shown registry copy source <<<"$case"
     if [ "$name" = remove ]; then
         rm -f "$work/cli/item.xml"
         continue
@@ -43,6 +43,7 @@ for case in "${cases[@]}"; do
     else
         grep -qxF "$notice" "$work/$name.out" && fail "$name: the notice was shown"
     fi
+    grep -qxF "配置文件：$source" "$work/$name.out" || fail "$name: the source line is not 配置文件：$source"
     [ "$(grep '^注册表：' "$work/$name.out" | tail -n 1)" = "$registry" ] ||
         fail "$name: expected '$registry', got '$(grep '^注册表：' "$work/$name.out" | tail -n 1)'"
     if [ "$copy" = yes ]; then

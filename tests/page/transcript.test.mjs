@@ -67,8 +67,10 @@ function parseTranscript(name, text) {
             calls.push({ where, line, raw });
         } else if (line !== null && typeof line === 'object' && ('prompt' in line || 'notice' in line)) {
             boxes++;
+        } else if (line !== null && typeof line === 'object' && typeof line.configuration === 'string') {
+            // Where the document came from: the console's own line, not the page's.
         } else {
-            assert.fail(`${where}: neither a page call nor a prompt or notice: ${raw}`);
+            assert.fail(`${where}: neither a page call, a prompt or notice, nor the configuration's source: ${raw}`);
         }
     });
     return { name, calls, boxes };
