@@ -404,7 +404,7 @@ describe('a transcript that disagrees with the page fails, naming the line', () 
     // lines → what the failure must say
     const cases = [
         ['not JSON', ['setState(0, 2, 1002)'], /t:1 is not JSON/],
-        ['a line of another kind', ['{"dialog":1}'], /t:1: neither a page call nor a prompt or notice/],
+        ['a line of another kind', ['{"dialog":1}'], /t:1: neither a page call, a prompt or notice, nor the configuration's source/],
         ['a function the native side never calls', [call('setKey', [800, 2, 'X'])], /t:1: setKey\(.*only setState and clearState/],
         ['a category the page does not show', [set([5, 1, 0], '某项：正常')], /t:1: .*category 5 is not one the page shows/],
         ['a check without a row', [set([1, 12, 0], '代理设置：正常')], /t:1: .*no row \.c12.*代理设置/],
