@@ -15,6 +15,8 @@ TEST(StateTextTest, PageCallsInThePagesWords) {
         {{0, 2, 1002}, "正在检测注册表"},
         {{0, 2, 1013}, "正在检测网络代理设置"},
         {{0, 2, 2999}, "设置完毕"},
+        {{0, 2, 4}, "正在获取配置"},  // every code the page knows, also those no step sends today
+        {{0, 2, 2013}, "正在修复网络代理设置"},
         {{0, 2, 1000}, ""},  // leaves the status line as it was
         {{0, 2, 2012}, ""},
         {{0, 3, 0}, "恭喜您，您的电脑已达到使用Lunmar网上银行的最优环境配置，可以放心使用！点击“登录”网上银行"},
