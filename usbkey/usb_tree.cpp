@@ -16,6 +16,7 @@ struct Walk {
     UsbDeviceIo& io;
     std::vector<std::u16string> seenControllers;
     std::vector<uint32_t> found;
+    int hubsLeft = kMaxHubsPerWalk;
 };
 
 uint32_t ReadU32(const uint8_t* bytes) {
@@ -133,9 +134,10 @@ void EnumerateHubPorts(Walk& walk, UsbDevice& hub, uint32_t ports, int depth) {
 }
 
 void EnumerateHub(Walk& walk, const std::u16string& name, int depth) {
-    if (name.empty() || depth > kMaxHubDepth) {
+    if (name.empty() || depth > kMaxHubDepth || walk.hubsLeft <= 0) {
         return;
     }
+    --walk.hubsLeft;
     const std::unique_ptr<UsbDevice> hub = walk.io.Open(u"\\\\.\\" + name);
     if (!hub) {
         return;
@@ -159,7 +161,7 @@ void EnumerateHostController(Walk& walk, UsbDevice& controller) {
 }  // namespace
 
 std::vector<uint32_t> WalkUsbTree(UsbDeviceIo& io) {
-    Walk walk{io, {}, {}};
+    Walk walk{io, {}, {}, kMaxHubsPerWalk};
     // The ten legacy names are always tried, present or not.
     for (char16_t digit = u'0'; digit <= u'9'; ++digit) {
         const std::u16string name = u"\\\\.\\HCD" + std::u16string(1, digit);

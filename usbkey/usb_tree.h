@@ -86,4 +86,9 @@ bool AnyIdentifierWanted(const std::vector<uint32_t>& found, const std::vector<u
 // cycle of hubs, from recursing without end.
 constexpr int kMaxHubDepth = 8;
 
+// Hubs one walk opens at most: eight controllers' worth of the 127 devices
+// USB gives a bus. The depth bound alone still lets a hub that names itself
+// on every port fan out into billions of opens.
+constexpr int kMaxHubsPerWalk = 8 * 127;
+
 }  // namespace wayfarer::usb

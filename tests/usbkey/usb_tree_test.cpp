@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <ostream>
@@ -373,6 +374,17 @@ TEST(UsbTreeWalk, HubThatNamesItselfEndsAtTheDepthBound) {
 
     const std::vector<uint32_t> found = WalkUsbTree(usb);
     EXPECT_EQ(found, std::vector<uint32_t>(kMaxHubDepth, kKeyA));
+    EXPECT_EQ(usb.openDevices, 0);
+}
+
+TEST(UsbTreeWalk, HubNamingItselfOnEveryPortEndsWithinTheHubBudget) {
+    SimUsb usb;
+    usb.devices[u"\\\\.\\HCD0"] = Controller(u"key", u"LOOP");
+    usb.devices[u"\\\\.\\LOOP"] = Hub(std::vector<SimPort>(255, HubPort(u"LOOP")));
+
+    EXPECT_THAT(WalkUsbTree(usb), IsEmpty());
+    const auto hubOpens = std::count(usb.openAttempts.begin(), usb.openAttempts.end(), u"\\\\.\\LOOP");
+    EXPECT_EQ(hubOpens, kMaxHubsPerWalk);
     EXPECT_EQ(usb.openDevices, 0);
 }
 
