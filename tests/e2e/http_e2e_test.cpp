@@ -22,29 +22,15 @@
 #include "config/retrieval.h"
 #include "config/retrieval_windows.h"
 #include "config/windows_environment.h"
+#include "tests/e2e/e2e_support.h"
 
 namespace wayfarer {
 namespace {
 
-std::wstring Env(const wchar_t* name) {
-    wchar_t buffer[1024];
-    const DWORD length = ::GetEnvironmentVariableW(name, buffer, 1024);
-    return length > 0 && length < 1024 ? std::wstring(buffer, length) : std::wstring();
-}
-
-std::string ReadFile(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::wstring& path, const std::string& bytes) {
-    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-bool Exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+using e2e::Env;
+using e2e::Exists;
+using e2e::ReadFile;
+using e2e::WriteFile;
 
 void RemoveLocalCopy() {
     ::SetFileAttributesW(L".\\item.xml", FILE_ATTRIBUTE_NORMAL);
@@ -69,17 +55,7 @@ protected:
         untrustedPort_ = Env(L"WAYFARER_E2E_UNTRUSTED_PORT");
         root_ = Env(L"WAYFARER_E2E_ROOT");
         log_ = Env(L"WAYFARER_E2E_LOG");
-        const std::string ca = ReadFile(Env(L"WAYFARER_E2E_CA"));
-        if (ca.empty()) {
-            return;
-        }
-        // The throwaway prefix trusts the test CA; the prefix goes with the run.
-        unique_hcertstore root(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                               CERT_SYSTEM_STORE_CURRENT_USER, L"ROOT"));
-        trusted_ = root && ::CertAddEncodedCertificateToStore(
-                               root.get(), X509_ASN_ENCODING,
-                               reinterpret_cast<const BYTE*>(ca.data()), static_cast<DWORD>(ca.size()),
-                               CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        trusted_ = e2e::TrustTestCa();
     }
 
     void SetUp() override {

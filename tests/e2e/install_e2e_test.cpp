@@ -29,10 +29,14 @@
 #include "components/install.h"
 #include "components/install_windows.h"
 #include "config/windows_environment.h"
+#include "tests/e2e/e2e_support.h"
 
 namespace wayfarer {
 namespace {
 
+using e2e::Env;
+using e2e::Exists;
+using e2e::ReadFile;
 using testing::ElementsAre;
 using testing::IsEmpty;
 
@@ -40,21 +44,6 @@ using testing::IsEmpty;
 // registers through regsvr32.
 const wchar_t kInstallerClass[] = L"{5F0D7C1E-7A54-4C1B-9E43-3A1D2B6E8F01}";
 const wchar_t kControlClass[] = L"{5F0D7C1E-7A54-4C1B-9E43-3A1D2B6E8F02}";
-
-std::wstring Env(const wchar_t* name) {
-    wchar_t buffer[1024];
-    const DWORD length = ::GetEnvironmentVariableW(name, buffer, 1024);
-    return length > 0 && length < 1024 ? std::wstring(buffer, length) : std::wstring();
-}
-
-std::string ReadFile(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool Exists(const std::wstring& path) {
-    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 std::string Upper(std::string text) {
     for (char& c : text) {
@@ -198,16 +187,10 @@ protected:
     static void SetUpTestSuite() {
         port_ = Env(L"WAYFARER_E2E_PORT");
         root_ = Env(L"WAYFARER_E2E_ROOT");
-        const std::string ca = ReadFile(Env(L"WAYFARER_E2E_CA"));
-        if (port_.empty() || root_.empty() || ca.empty()) {
+        if (port_.empty() || root_.empty()) {
             return;
         }
-        // The run's own prefix trusts the test CA; the prefix goes with the run.
-        const unique_hcertstore store(::CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                                      CERT_SYSTEM_STORE_CURRENT_USER, L"ROOT"));
-        trusted_ = store && ::CertAddEncodedCertificateToStore(
-                                store.get(), X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(ca.data()),
-                                static_cast<DWORD>(ca.size()), CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        trusted_ = e2e::TrustTestCa();
         const std::wstring setup = Utf8ToWide(WAYFARER_FAKE_SETUP);
         const std::wstring control = Utf8ToWide(WAYFARER_FAKE_CONTROL);
         served_ = true;
